@@ -1,0 +1,225 @@
+#include "IniFileIndex.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <istream>
+#include <limits>
+
+namespace ini {
+namespace {
+
+// Blank, tab and carriage return: a CR from a CRLF line is trimmed like a
+// blank wherever a line or a part of it is trimmed.
+constexpr std::string_view trimSet = " \t\r";
+
+// A string made only of trim characters trims to the empty string.
+std::string_view ltrim(std::string_view s) {
+    const auto first = s.find_first_not_of(trimSet);
+    return first == std::string_view::npos ? std::string_view{} : s.substr(first);
+}
+
+std::string_view rtrim(std::string_view s) {
+    const auto last = s.find_last_not_of(trimSet);
+    return last == std::string_view::npos ? std::string_view{} : s.substr(0, last + 1);
+}
+
+std::string_view trim(std::string_view s) { return rtrim(ltrim(s)); }
+
+// The state of one `load`: the current section and the comment block that
+// waits for the next header or key line.
+class Loader {
+public:
+    Loader(IniFileIndex& doc, char commentChar) : doc_(doc), commentChar_(commentChar) {}
+
+    void line(std::string_view raw);
+    std::string takePending() { return std::move(pending_); }
+
+private:
+    void header(std::string_view line);
+    void keyLine(std::string_view line);
+    IniFileSection& currentSection();
+
+    IniFileIndex& doc_;
+    const char commentChar_;
+    std::string currentName_;
+    // The section named currentName_, or null while it does not exist yet;
+    // map nodes are stable, and load never removes one.
+    IniFileSection* current_ = nullptr;
+    std::string pending_;
+};
+
+void Loader::line(std::string_view raw) {
+    const std::string_view line = trim(raw);
+    // Comments are recognised before headers, so with '[' as the comment
+    // character every header line is a comment.
+    if (line.empty() || line.front() == commentChar_) {
+        pending_.append(raw);
+        pending_.push_back('\n');
+    } else if (line.front() == '[') {
+        header(line);
+    } else if (line.find('=') != std::string_view::npos) {
+        keyLine(line);
+    }
+    // Any other line is dropped and the pending block carries over past it.
+}
+
+void Loader::header(std::string_view line) {
+    const auto close = line.find(']', 1);
+    if (close != std::string_view::npos) {
+        const std::string_view name = line.substr(1, close - 1);
+        currentName_.assign(name);
+        const auto found = doc_.sections.find(name);
+        current_ = found == doc_.sections.end() ? nullptr : &found->second;
+        // A name holding '[' becomes current but is never listed; a repeated
+        // header switches back to the existing section and its block is lost.
+        if (current_ == nullptr && name.find('[') == std::string_view::npos) {
+            current_ = &doc_.sections[currentName_];
+            current_->comment = std::move(pending_);
+            doc_.sectionOrder.push_back(currentName_);
+        }
+    }
+    pending_.clear();
+}
+
+void Loader::keyLine(std::string_view line) {
+    const auto equals = line.find('=');
+    const std::string_view key = trim(line.substr(0, equals));
+    std::string_view rest = trim(line.substr(equals + 1));
+    std::string_view value;
+    if (!rest.empty() && rest.front() == '"') {
+        // Quoted: everything up to the next quote, verbatim, no escapes.
+        const auto closing = rest.find('"', 1);
+        if (closing == std::string_view::npos) {
+            rest = {};
+        } else {
+            value = rest.substr(1, closing - 1);
+            rest = trim(rest.substr(closing + 1));
+        }
+    } else {
+        // A comment character in the first position belongs to the value.
+        const auto mark = rest.find(commentChar_, 1);
+        if (mark == std::string_view::npos) {
+            value = rest;
+            rest = {};
+        } else {
+            value = trim(rest.substr(0, mark));
+            rest = trim(rest.substr(mark));
+        }
+    }
+
+    // Anything but a comment after a quoted value makes the line invalid.
+    if ((rest.empty() || rest.front() == commentChar_) && !value.empty()) {
+        IniFileSection& section = currentSection();
+        const auto found = section.values.find(key);
+        if (found == section.values.end()) {  // the first value wins
+            auto& entry = section.values[std::string(key)];
+            entry.comment = std::move(pending_);
+            entry.value.assign(value);
+            section.keyOrder.emplace_back(key);
+        }
+    }
+    pending_.clear();
+
+    // Independent of the store above: a repeated key takes the later line's
+    // inline comment, and `k = "" ; c` creates an entry that is not listed.
+    // An empty rest counts as a NUL byte, which matters when NUL is the
+    // comment character.
+    const char first = rest.empty() ? '\0' : rest.front();
+    if (first == commentChar_) {
+        IniFileSection& section = currentSection();
+        auto found = section.values.find(key);
+        if (found == section.values.end()) {
+            found = section.values.emplace(std::string(key), IniValue{}).first;
+        }
+        found->second.inlineComment.assign(rest);
+    }
+}
+
+// Sections created by key lines (keys before the first header, or under a
+// name holding '[') are not listed in sectionOrder.
+IniFileSection& Loader::currentSection() {
+    if (current_ == nullptr) {
+        current_ = &doc_.sections[currentName_];
+    }
+    return *current_;
+}
+
+}  // namespace
+
+void IniFileIndex::load(std::istream& in, char newCommentChar) {
+    commentChar = newCommentChar;
+    Loader loader(*this, newCommentChar);
+
+    // Lines are cut out of large blocks; only a line that straddles two
+    // blocks is copied.
+    constexpr std::size_t blockSize = 1 << 16;
+    std::string block(blockSize, '\0');
+    std::string partial;
+    while (in) {
+        in.read(block.data(), static_cast<std::streamsize>(blockSize));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0) {
+            break;
+        }
+        const char* pos = block.data();
+        const char* const end = pos + got;
+        while (pos != end) {
+            const auto* newline =
+                static_cast<const char*>(std::memchr(pos, '\n', static_cast<std::size_t>(end - pos)));
+            if (newline == nullptr) {
+                partial.append(pos, end);
+                break;
+            }
+            if (partial.empty()) {
+                loader.line(std::string_view(pos, static_cast<std::size_t>(newline - pos)));
+            } else {
+                partial.append(pos, newline);
+                loader.line(partial);
+                partial.clear();
+            }
+            pos = newline + 1;
+        }
+    }
+    // A last line without a newline still counts; a final newline is not
+    // followed by an empty line.
+    if (!partial.empty()) {
+        loader.line(partial);
+    }
+    trailingComment = loader.takePending();
+}
+
+void IniFileIndex::clear() {
+    sections.clear();
+    sectionOrder.clear();
+    trailingComment.clear();
+}
+
+const IniValue* IniFileIndex::find(std::string_view section, std::string_view key) const {
+    const auto s = sections.find(section);
+    if (s == sections.end()) {
+        return nullptr;
+    }
+    const auto k = s->second.values.find(key);
+    return k == s->second.values.end() ? nullptr : &k->second;
+}
+
+std::string IniFileIndex::read(std::string_view section, std::string_view key,
+                               std::string_view defaultValue) const {
+    const IniValue* entry = find(section, key);
+    return std::string(entry != nullptr ? std::string_view(entry->value) : defaultValue);
+}
+
+// On an IEEE platform the double-to-float conversion rounds to nearest and
+// turns magnitudes beyond the largest float into infinities.
+static_assert(std::numeric_limits<float>::is_iec559, "float must be IEEE 754 single precision");
+
+float IniFileIndex::read(std::string_view section, std::string_view key,
+                         float defaultValue) const {
+    const IniValue* entry = find(section, key);
+    if (entry == nullptr) {
+        return defaultValue;
+    }
+    return static_cast<float>(std::atof(entry->value.c_str()));
+}
+
+}  // namespace ini

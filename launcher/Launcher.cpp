@@ -1,0 +1,124 @@
+// The current-file API over one process-wide INI document, and the launcher
+// that runs "cmd1", waits "ms" milliseconds and runs "cmd2".
+#include "Launcher.h"
+
+#include "IniFileIndex.h"
+#include "LaunchSequence.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+namespace {
+
+// Constructed in this order before main and destroyed in reverse at exit.
+const std::string IniFromStringFilename = "<IniFromString>";
+// The name of the current document; empty while none is open, and then
+// currIni is empty too, which makes every open start from nothing.
+std::string currIniFile;
+ini::IniFileIndex currIni;
+char commentChar = ';';
+
+bool documentOpen() { return !currIniFile.empty(); }
+
+}  // namespace
+
+void ini_open(std::string name) {
+    ini_close();
+    currIniFile = std::move(name);
+    std::ifstream in(currIniFile);
+    if (in.good()) {
+        currIni.load(in, commentChar);
+    }
+}
+
+void ini_open_from_string(std::string text) {
+    ini_close();
+    currIniFile = IniFromStringFilename;
+    std::istringstream in(std::move(text));
+    currIni.load(in, commentChar);
+}
+
+void ini_close() {
+    if (documentOpen()) {
+        currIniFile.clear();
+        currIni.clear();
+    }
+}
+
+void ini_set_comment_char(char c) { commentChar = c; }
+
+std::string ini_read_string(std::string section, std::string key, std::string defaultValue) {
+    if (!documentOpen()) {
+        return defaultValue;
+    }
+    return currIni.read(section, key, defaultValue);
+}
+
+float ini_read_real(std::string section, std::string key, float defaultValue) {
+    if (!documentOpen()) {
+        return defaultValue;
+    }
+    return currIni.read(section, key, defaultValue);
+}
+
+void execute_command(const char* cmd) {
+    if (std::system(nullptr) == 0) {
+        return;  // no shell to run anything with
+    }
+    static_cast<void>(std::system(cmd));
+}
+
+std::int32_t wait_ms_from_real(float ms) {
+    // The range test comes first: converting an out-of-range float to an
+    // integer is undefined behaviour. NaN fails both comparisons.
+    if (!(ms >= -2147483648.0F && ms < 2147483648.0F)) {
+        return INT32_MIN;
+    }
+    return static_cast<std::int32_t>(ms);
+}
+
+timespec wait_request(std::int32_t ms) {
+    timespec request{};
+    request.tv_sec = ms / 1000;
+    request.tv_nsec = (ms % 1000) * 1000000;
+    return request;
+}
+
+void sleep_ms(std::int32_t ms) {
+    const timespec request = wait_request(ms);
+    static_cast<void>(nanosleep(&request, nullptr));
+}
+
+namespace {
+
+const char* const configFile = "config.ini";
+
+void execute_configured_command(const char* key) {
+    ini_open(configFile);
+    const std::string cmd = ini_read_string("settings", key, "");
+    execute_command(cmd.c_str());
+    ini_close();
+}
+
+}  // namespace
+
+void execute_command1() { execute_configured_command("cmd1"); }
+
+void execute_sleep_ms() {
+    ini_open(configFile);
+    const float ms = ini_read_real("settings", "ms", 0);
+    sleep_ms(wait_ms_from_real(ms));
+    ini_close();
+}
+
+void execute_command2() { execute_configured_command("cmd2"); }
+
+int main() {
+    execute_command1();
+    execute_sleep_ms();
+    execute_command2();
+    return 0;
+}

@@ -1,0 +1,167 @@
+// The launcher: the millisecond conversion and wait request in-process, and
+// the built program run end to end in a temporary directory.
+#include "LaunchSequence.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(WaitMilliseconds, TruncatesTowardZeroOrGivesNoWait) {
+    const float inf = std::numeric_limits<float>::infinity();
+    struct Case {
+        float ms;
+        std::int32_t expected;
+    };
+    for (const auto& c : std::vector<Case>{
+             {1500.0F, 1500},
+             {999.9F, 999},
+             {0.5F, 0},
+             {-0.5F, 0},
+             {-1.0F, -1},
+             {-1000.0F, -1000},
+             {16777217.0F, 16777216},  // already rounded when read as float
+             {2147483520.0F, 2147483520},  // the largest float below 2^31
+             {2147483647.0F, INT32_MIN},  // rounds to 2^31 as a float
+             {3000000000.0F, INT32_MIN},
+             {-2147483648.0F, INT32_MIN},
+             {-3000000000.0F, INT32_MIN},
+             {inf, INT32_MIN},
+             {-inf, INT32_MIN},
+             {std::numeric_limits<float>::quiet_NaN(), INT32_MIN},
+         }) {
+        SCOPED_TRACE(c.ms);
+        EXPECT_EQ(wait_ms_from_real(c.ms), c.expected);
+    }
+}
+
+TEST(WaitRequest, SplitsIntoSecondsAndNanoseconds) {
+    struct Case {
+        std::int32_t ms;
+        long long sec;
+        long long nsec;
+    };
+    for (const auto& c : std::vector<Case>{
+             {0, 0, 0},
+             {1500, 1, 500000000},
+             {999, 0, 999000000},
+             {2147483520, 2147483, 520000000},
+             {-1, 0, -1000000},  // negative fields: nanosleep refuses, no wait
+             {-1000, -1, 0},
+             {INT32_MIN, -2147483, -648000000},
+         }) {
+        SCOPED_TRACE(c.ms);
+        const timespec request = wait_request(c.ms);
+        EXPECT_EQ(request.tv_sec, c.sec);
+        EXPECT_EQ(request.tv_nsec, c.nsec);
+    }
+}
+
+TEST(SleepMs, NegativeCountReturnsAtOnce) {
+    const auto start = std::chrono::steady_clock::now();
+    sleep_ms(-1000);
+    sleep_ms(INT32_MIN);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
+
+// Runs the built launcher in a fresh directory holding `config` (none when
+// `config` is null) and keeps what it printed.
+class LauncherRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("launcher_test_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    void writeConfig(const std::string& text) const {
+        std::ofstream(dir_ / "config.ini", std::ios::binary) << text;
+    }
+    std::string read(const std::string& name) const {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        std::ostringstream out;
+        out << in.rdbuf();
+        return out.str();
+    }
+    // Runs the launcher with a line of arguments that it must ignore.
+    int run() const {
+        const std::string command = "cd '" + dir_.string() + "' && '" LAUNCHER_PATH
+                                    "' --ignored arguments >stdout.txt 2>stderr.txt";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::filesystem::path dir_;
+};
+
+TEST_F(LauncherRun, PauseLiesBetweenTheCommands) {
+    writeConfig(
+        "[settings]\n"
+        "; first, then a pause, then the second\n"
+        "cmd1 = \"echo one; date +%s%N > t1\"\n"
+        "ms = 300.9\n"
+        "cmd2 = \"date +%s%N > t2; echo two\"\n");
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(read("stdout.txt"), "one\ntwo\n");
+    EXPECT_EQ(read("stderr.txt"), "");
+    const long long t1 = std::stoll(read("t1"));
+    const long long t2 = std::stoll(read("t2"));
+    EXPECT_GE(t2 - t1, 300LL * 1000000);
+    EXPECT_LT(t2 - t1, 5000LL * 1000000);
+}
+
+TEST_F(LauncherRun, WithoutConfigRunsEmptyCommandsAndExitsZero) {
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(read("stdout.txt"), "");
+    EXPECT_EQ(read("stderr.txt"), "");
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "config.ini"));  // writes no file
+}
+
+TEST_F(LauncherRun, KeysElsewhereAreNotSeen) {
+    writeConfig(
+        "cmd1 = echo before-header\n"
+        "[Settings]\n"
+        "cmd1 = echo wrong-case\n"
+        "[settings]\n"
+        "cmd2 = \"echo unclosed\n"
+        "ms = -1\n");
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(read("stdout.txt"), "");
+}
+
+TEST_F(LauncherRun, QuotedCommandKeepsSemicolons) {
+    writeConfig("[settings]\ncmd1 = \"echo a; echo b\" ; runs both\ncmd2 = echo c;echo d\n");
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(read("stdout.txt"), "a\nb\nc\n");
+}
+
+TEST_F(LauncherRun, FailingCommandDoesNotStopTheRest) {
+    writeConfig("[settings]\ncmd1 = \"exit 3\"\ncmd2 = echo after\n");
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(read("stdout.txt"), "after\n");
+}
+
+TEST_F(LauncherRun, FileIsReadAgainAtEachStep) {
+    // cmd1 rewrites config.ini; steps 2 and 3 see the new cmd2.
+    writeConfig(
+        "[settings]\n"
+        "cmd1 = \"printf '[settings]\\ncmd2 = echo rewritten\\n' > config.ini\"\n"
+        "cmd2 = echo original\n");
+    ASSERT_EQ(run(), 0);
+    EXPECT_EQ(read("stdout.txt"), "rewritten\n");
+}
+
+}  // namespace
