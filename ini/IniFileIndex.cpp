@@ -1,7 +1,11 @@
 #include "IniFileIndex.h"
 
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <istream>
 #include <limits>
 
@@ -144,6 +148,36 @@ IniFileSection& Loader::currentSection() {
     return *current_;
 }
 
+// Appends a value as it is written after " = ": in double quotes when the
+// loader would otherwise trim it (a blank or tab at either end) or cut it
+// (the comment character anywhere). An empty value stays empty, and nothing
+// inside is escaped.
+void optional_quote(std::string& out, std::string_view text, char commentChar) {
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    const bool quoted = !text.empty() && (isBlank(text.front()) || isBlank(text.back()) ||
+                                          text.find(commentChar) != std::string_view::npos);
+    if (quoted) {
+        out += '"';
+    }
+    out += text;
+    if (quoted) {
+        out += '"';
+    }
+}
+
+void append_key_line(std::string& out, const std::string& key, const IniValue& entry,
+                     char commentChar) {
+    out += entry.comment;
+    out += key;
+    out += " = ";
+    optional_quote(out, entry.value, commentChar);
+    if (!entry.inlineComment.empty()) {
+        out += ' ';
+        out += entry.inlineComment;
+    }
+    out += '\n';
+}
+
 }  // namespace
 
 void IniFileIndex::load(std::istream& in, char newCommentChar) {
@@ -220,6 +254,125 @@ float IniFileIndex::read(std::string_view section, std::string_view key,
         return defaultValue;
     }
     return static_cast<float>(std::atof(entry->value.c_str()));
+}
+
+bool IniFileIndex::sectionExists(std::string_view section) const {
+    return sections.find(section) != sections.end();
+}
+
+bool IniFileIndex::keyExists(std::string_view section, std::string_view key) const {
+    return find(section, key) != nullptr;
+}
+
+void IniFileIndex::write(std::string_view section, std::string_view key, std::string_view newValue) {
+    // The arguments may view strings of this document. Map nodes never move,
+    // but the order vectors may reallocate, so they grow last.
+    auto s = sections.find(section);
+    const bool newSection = s == sections.end();
+    if (newSection) {
+        s = sections.emplace(std::string(section), IniFileSection{}).first;
+    }
+    IniFileSection& target = s->second;
+    auto k = target.values.find(key);
+    const bool newKey = k == target.values.end();
+    if (newKey) {
+        k = target.values.emplace(std::string(key), IniValue{}).first;
+    }
+    k->second.value.assign(newValue);
+    if (newSection) {
+        sectionOrder.push_back(s->first);
+    }
+    if (newKey) {
+        target.keyOrder.push_back(k->first);
+    }
+}
+
+void IniFileIndex::write(std::string_view section, std::string_view key, float newValue) {
+    // "%.6g" fits in 16 characters ("-1.23457e+38"); to_chars is locale-free.
+    std::array<char, 32> text{};
+    const auto result = std::to_chars(text.data(), text.data() + text.size(),
+                                      static_cast<double>(newValue), std::chars_format::general, 6);
+    write(section, key, std::string_view(text.data(), static_cast<std::size_t>(result.ptr - text.data())));
+}
+
+void IniFileIndex::delKey(std::string_view section, std::string_view key) {
+    const auto s = sections.find(section);
+    if (s == sections.end()) {
+        return;
+    }
+    IniFileSection& target = s->second;
+    const auto k = target.values.find(key);
+    if (k == target.values.end()) {
+        return;
+    }
+    // `key` may view a string of this document; from here on only the
+    // map entry found above names it.
+    const auto listed = std::find(target.keyOrder.begin(), target.keyOrder.end(), k->first);
+    if (listed != target.keyOrder.end()) {
+        target.keyOrder.erase(listed);
+    }
+    target.values.erase(k);
+    // An unlisted key keeps the section alive.
+    if (target.values.empty()) {
+        delSection(s->first);
+    }
+}
+
+void IniFileIndex::delSection(std::string_view section) {
+    const auto s = sections.find(section);
+    if (s == sections.end()) {
+        return;
+    }
+    const auto listed = std::find(sectionOrder.begin(), sectionOrder.end(), s->first);
+    if (listed != sectionOrder.end()) {
+        sectionOrder.erase(listed);
+    }
+    sections.erase(s);
+}
+
+std::string IniFileIndex::toString() const {
+    std::string out;
+    // Keys that stood above the first header live in the unlisted section
+    // with the empty name; written first and without a header, they read
+    // back to where they were.
+    const auto top = sections.find(std::string_view{});
+    if (top != sections.end() &&
+        std::find(sectionOrder.begin(), sectionOrder.end(), top->first) == sectionOrder.end()) {
+        for (const auto& key : top->second.keyOrder) {
+            append_key_line(out, key, top->second.values.at(key), commentChar);
+        }
+    }
+    for (const auto& name : sectionOrder) {
+        const IniFileSection& section = sections.at(name);
+        out += section.comment;
+        out += '[';
+        out += name;
+        out += "]\n";
+        for (const auto& key : section.keyOrder) {
+            append_key_line(out, key, section.values.at(key), commentChar);
+        }
+    }
+    out += trailingComment;
+    return out;
+}
+
+bool IniFileIndex::saveToFile(const std::string& path) const {
+    if (sections.empty() && trailingComment.empty()) {
+        // Nothing to write: do not create a file, but do empty one that is
+        // there.
+        std::ifstream probe(path);
+        if (!probe) {
+            return true;
+        }
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        return false;
+    }
+    const std::string text = toString();
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    return !out.fail();
 }
 
 }  // namespace ini

@@ -72,6 +72,52 @@ public:
     // when the section or key is absent.
     float read(std::string_view section, std::string_view key, float defaultValue) const;
 
+    // True when the section exists, listed or not.
+    bool sectionExists(std::string_view section) const;
+
+    // True when the section exists and holds the key, listed or not.
+    bool keyExists(std::string_view section, std::string_view key) const;
+
+    // Sets the value of `key` in `section`. A section or key that is absent
+    // is created with empty comments and appended to the written order; an
+    // existing key keeps its place, comment and inline comment. An unlisted
+    // entry stays unlisted. Any value is accepted; see toString for how it
+    // is written.
+    void write(std::string_view section, std::string_view key, std::string_view newValue);
+
+    // As above, with the value written as printf's "%.6g" writes it in the
+    // "C" locale: "2.5", "1e-05", "1.23457e+06", "-0", "inf", "nan".
+    void write(std::string_view section, std::string_view key, float newValue);
+
+    // Removes the key with its comments; removes the section as well when
+    // that leaves it without any key (listed or not). Absent names change
+    // nothing. Linear in the section's number of keys.
+    void delKey(std::string_view section, std::string_view key);
+
+    // Removes the section with its comment and keys; absent names change
+    // nothing. Linear in the number of sections.
+    void delSection(std::string_view section);
+
+    // The document as INI text: for each listed section its comment block,
+    // "[name]" and its listed keys, each as its comment block, then
+    // "key = value", then " " and the inline comment if any; then the
+    // trailing comment. Keys of an unlisted section with the empty name (keys
+    // that stood above the first header) come first, without a header.
+    // Values that start or end with a blank or tab, or hold the comment
+    // character, are written in double quotes; an empty value as nothing.
+    // Nothing is escaped, so a value holding '"' or a newline, a key holding
+    // '=' and a name holding ']' do not read back as they were.
+    std::string toString() const;
+
+    // Writes toString() to `path`, in place: the file is truncated and
+    // rewritten, keeping its links, permissions and owner, so a reader can
+    // see it half written and a failure can leave it truncated. Returns false
+    // when the file cannot be opened for writing or when writing, flushing
+    // or closing it fails (a full disk, /dev/full). A document without any
+    // section and without trailing comment creates no file: when none can be
+    // read at `path` the result is true and nothing is touched.
+    bool saveToFile(const std::string& path) const;
+
 private:
     const IniValue* find(std::string_view section, std::string_view key) const;
 };

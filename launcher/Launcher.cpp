@@ -5,7 +5,7 @@
 #include "IniFileIndex.h"
 #include "LaunchSequence.h"
 
-#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -22,6 +22,15 @@ ini::IniFileIndex currIni;
 char commentChar = ';';
 
 bool documentOpen() { return !currIniFile.empty(); }
+
+// An edit with no document open is a programming error in the caller: say
+// which call it was and end the process with a failure status.
+void require_open_document(const char* function) {
+    if (!documentOpen()) {
+        std::fprintf(stderr, "%s: no INI document is open\n", function);
+        std::exit(EXIT_FAILURE);
+    }
+}
 
 }  // namespace
 
@@ -63,6 +72,36 @@ float ini_read_real(std::string section, std::string key, float defaultValue) {
     }
     return currIni.read(section, key, defaultValue);
 }
+
+void ini_write_string(std::string section, std::string key, std::string newValue) {
+    require_open_document("ini_write_string");
+    currIni.write(section, key, newValue);
+}
+
+void ini_write_real(std::string section, std::string key, float newValue) {
+    require_open_document("ini_write_real");
+    currIni.write(section, key, newValue);
+}
+
+void ini_key_delete(std::string section, std::string key) {
+    require_open_document("ini_key_delete");
+    currIni.delKey(section, key);
+}
+
+void ini_section_delete(std::string section) {
+    require_open_document("ini_section_delete");
+    currIni.delSection(section);
+}
+
+bool ini_key_exists(std::string section, std::string key) {
+    return documentOpen() && currIni.keyExists(section, key);
+}
+
+bool ini_section_exists(std::string section) {
+    return documentOpen() && currIni.sectionExists(section);
+}
+
+std::string ini_full_file_text() { return documentOpen() ? currIni.toString() : std::string(); }
 
 void execute_command(const char* cmd) {
     if (std::system(nullptr) == 0) {

@@ -31,4 +31,31 @@ std::string ini_read_string(std::string section, std::string key, std::string de
 // `defaultValue` when no document is open or the section or key is absent.
 float ini_read_real(std::string section, std::string key, float defaultValue);
 
+// Edits of the current document, in memory only: nothing here writes a file,
+// and ini_close discards the edits. With no document open each of the four
+// prints "<function>: no INI document is open" to standard error and ends
+// the process with EXIT_FAILURE (exit handlers and static destructors run).
+
+// Sets `key` in `section` to `newValue`, creating either when absent.
+void ini_write_string(std::string section, std::string key, std::string newValue);
+
+// Sets `key` in `section` to `newValue` written as "%.6g" ("2.5", "1e-05").
+void ini_write_real(std::string section, std::string key, float newValue);
+
+// Removes `key` from `section`, and the section once it holds no key.
+void ini_key_delete(std::string section, std::string key);
+
+// Removes `section` with all its keys.
+void ini_section_delete(std::string section);
+
+// False when no document is open or the section or key is absent.
+bool ini_key_exists(std::string section, std::string key);
+
+// False when no document is open or the section is absent.
+bool ini_section_exists(std::string section);
+
+// The current document as INI text, comments in place; the empty string when
+// no document is open.
+std::string ini_full_file_text();
+
 #endif  // LAUNCHER_LAUNCHER_H

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -102,6 +103,74 @@ TEST_F(IniApi, CommentCharAppliesFromNextOpen) {
     EXPECT_EQ(ini_read_string("s", "b", "d"), "y ; c");
     ini_open(file("c.ini", text));
     EXPECT_EQ(ini_read_string("s", "a", "d"), "x");
+}
+
+TEST_F(IniApi, TestsAndExportWithoutDocumentAreNeutral) {
+    EXPECT_FALSE(ini_key_exists("s", "k"));
+    EXPECT_FALSE(ini_section_exists("s"));
+    EXPECT_EQ(ini_full_file_text(), "");
+}
+
+using IniApiDeathTest = IniApi;
+
+TEST_F(IniApiDeathTest, EditsWithoutDocumentEndTheProcessWithFailure) {
+    using ::testing::ExitedWithCode;
+    EXPECT_EXIT(ini_write_string("s", "k", "v"), ExitedWithCode(EXIT_FAILURE),
+                "^ini_write_string: no INI document is open\n$");
+    EXPECT_EXIT(ini_write_real("s", "k", 1), ExitedWithCode(EXIT_FAILURE),
+                "^ini_write_real: no INI document is open\n$");
+    EXPECT_EXIT(ini_key_delete("s", "k"), ExitedWithCode(EXIT_FAILURE),
+                "^ini_key_delete: no INI document is open\n$");
+    EXPECT_EXIT(ini_section_delete("s"), ExitedWithCode(EXIT_FAILURE),
+                "^ini_section_delete: no INI document is open\n$");
+}
+
+TEST_F(IniApi, EditsOnMissingFileBuildADocumentInMemory) {
+    ini_open(missing());
+    ini_write_string("s", "k", "v");
+    EXPECT_TRUE(ini_section_exists("s"));
+    EXPECT_TRUE(ini_key_exists("s", "k"));
+    EXPECT_FALSE(ini_key_exists("s", "K"));
+    EXPECT_EQ(ini_full_file_text(), "[s]\nk = v\n");
+    EXPECT_FALSE(std::filesystem::exists(missing()));  // nothing reaches a file
+}
+
+TEST_F(IniApi, ExportIsTheRenderingNotTheInput) {
+    ini_open_from_string("; c\n[s]\ngarbage\nk=v;n\n");
+    EXPECT_EQ(ini_full_file_text(), "; c\n[s]\nk = v ;n\n");
+}
+
+TEST_F(IniApi, CloseDiscardsEdits) {
+    const auto path = file("a.ini", "[s]\nk = v\n[t]\nx = 1\n");
+    ini_open(path);
+    ini_write_string("s", "k", "changed");
+    ini_key_delete("t", "x");
+    ini_section_delete("s");
+    EXPECT_EQ(ini_full_file_text(), "");
+    ini_close();
+    EXPECT_EQ(ini_full_file_text(), "");
+    ini_open(path);
+    EXPECT_EQ(ini_full_file_text(), "[s]\nk = v\n[t]\nx = 1\n");
+}
+
+TEST_F(IniApi, RealWriteStoresSixDigits) {
+    ini_open_from_string("");
+    ini_write_real("s", "pi", 3.14159265F);
+    EXPECT_EQ(ini_read_string("s", "pi", ""), "3.14159");
+    EXPECT_EQ(ini_read_real("s", "pi", 0), 3.14159F);
+}
+
+TEST_F(IniApi, ExportQuotesWithTheDocumentsOwnCommentChar) {
+    ini_open_from_string("");  // last load with ';'
+    ini_set_comment_char('#');
+    ini_open(missing());  // nothing loaded: the document keeps ';'
+    ini_write_string("s", "a", "x;y");
+    ini_write_string("s", "b", "x#y");
+    EXPECT_EQ(ini_full_file_text(), "[s]\na = \"x;y\"\nb = x#y\n");
+    ini_open_from_string("");  // loaded: '#' now
+    ini_write_string("s", "a", "x;y");
+    ini_write_string("s", "b", "x#y");
+    EXPECT_EQ(ini_full_file_text(), "[s]\na = x;y\nb = \"x#y\"\n");
 }
 
 }  // namespace

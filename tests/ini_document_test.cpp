@@ -5,10 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <array>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -252,6 +260,396 @@ TEST(Read, FloatIsAtofNarrowedToFloat) {
     EXPECT_TRUE(std::signbit(loadText("[s]\nk = -0\n").read("s", "k", 7.0F)));
     EXPECT_EQ(loadText("[s]\nk = 1\n").read("s", "missing", 7.5F), 7.5F);
     EXPECT_EQ(loadText("[s]\nk = 1\n").read("t", "k", 7.5F), 7.5F);
+}
+
+struct EditCase {
+    const char* name;
+    std::string input;
+    std::function<void(ini::IniFileIndex&)> edit;
+    std::string expected;  // dump() after the edit
+};
+
+void expectEdits(const std::vector<EditCase>& cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto doc = loadText(c.input);
+        c.edit(doc);
+        EXPECT_EQ(ini_test::invariantViolation(doc), "");
+        EXPECT_EQ(dump(doc), c.expected);
+    }
+}
+
+TEST(Write, CreatesAppendsOrChangesOnlyTheValue) {
+    expectEdits({
+        {"new section and key", "", [](auto& d) { d.write("s", "k", "v"); }, "[s]\n  k=v\n"},
+        {"appended in order", "[s]\na=1\n",
+         [](auto& d) {
+             d.write("t", "x", "1");
+             d.write("s", "b", "2");
+         },
+         "[s]\n  a=1\n  b=2\n[t]\n  x=1\n"},
+        {"existing key keeps place and comments", "[s]\n; c\nk = v ; note\nj = 2\n",
+         [](auto& d) { d.write("s", "k", "w"); }, "[s]\n  k=w c=; c\\n i=; note\n  j=2\n"},
+        {"empty value is stored", "", [](auto& d) { d.write("s", "k", ""); }, "[s]\n  k=\n"},
+        {"value taken verbatim", "", [](auto& d) { d.write(" S ", " k\t", "\"a ; b\"\n"); },
+         "[ S ]\n   k\\t=\"a ; b\"\\n\n"},
+        {"empty section name on a fresh document is listed", "", [](auto& d) { d.write("", "k", "v"); },
+         "[]\n  k=v\n"},
+        {"unlisted top section stays unlisted, new key listed", "k=v\n[s]\n",
+         [](auto& d) { d.write("", "j", "w"); }, "[s]\n?[]\n  k=v\n  j=w\n"},
+        {"unlisted key stays unlisted", "[s]\nk = \"\" ; c\n", [](auto& d) { d.write("s", "k", "v"); },
+         "[s]\n  ?k=v i=; c\n"},
+        {"section named with [ stays unlisted", "[a[b]\nk=v\n", [](auto& d) { d.write("a[b", "j", "w"); },
+         "?[a[b]\n  k=v\n  j=w\n"},
+        {"deleted then written goes to the end, without comments", "; s\n[s]\n; c\nk=1\nj=2\n",
+         [](auto& d) {
+             d.delKey("s", "k");
+             d.write("s", "k", "3");
+         },
+         "[s] c=; s\\n\n  j=2\n  k=3\n"},
+    });
+}
+
+TEST(Write, FloatTextForm) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        float value;
+        const char* expected;
+    };
+    for (const auto& c : std::vector<Case>{
+             {0.0F, "0"},
+             {-0.0F, "-0"},
+             {2.5F, "2.5"},
+             {250.0F, "250"},
+             {0.1F, "0.1"},
+             {0.0001F, "0.0001"},  // just below 1e-4, rounds back to fixed notation
+             {0.00001F, "1e-05"},
+             {3.14159265F, "3.14159"},
+             {1e6F, "1e+06"},
+             {999999.0F, "999999"},
+             {999999.5F, "1e+06"},  // rounding to six digits raises the exponent
+             {1.234567e6F, "1.23457e+06"},
+             {-2.75F, "-2.75"},
+             {16777217.0F, "1.67772e+07"},
+             {std::numeric_limits<float>::max(), "3.40282e+38"},
+             {std::numeric_limits<float>::denorm_min(), "1.4013e-45"},
+             {inf, "inf"},
+             {-inf, "-inf"},
+             {nan, "nan"},
+             {-nan, "-nan"},
+         }) {
+        SCOPED_TRACE(c.expected);
+        ini::IniFileIndex doc;
+        doc.write("s", "k", c.value);
+        EXPECT_EQ(doc.read("s", "k", ""), c.expected);
+    }
+}
+
+TEST(Write, FloatTextFormMatchesPrintfAcrossBitPatterns) {
+    std::mt19937 random(12345);
+    ini::IniFileIndex doc;
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint32_t bits = i < 65536 ? static_cast<std::uint32_t>(i) << 16 : random();
+        float value = 0;
+        std::memcpy(&value, &bits, sizeof value);
+        std::array<char, 64> expected{};
+        std::snprintf(expected.data(), expected.size(), "%.6g", static_cast<double>(value));
+        doc.write("s", "k", value);
+        ASSERT_EQ(doc.read("s", "k", ""), expected.data()) << "bits " << bits;
+    }
+}
+
+TEST(Write, FloatReadsBackRoundedToSixDigits) {
+    ini::IniFileIndex doc;
+    doc.write("s", "k", 3.14159265F);
+    EXPECT_EQ(doc.read("s", "k", ""), "3.14159");
+    EXPECT_EQ(doc.read("s", "k", 0.0F), 3.14159F);
+}
+
+TEST(Delete, KeysAndSections) {
+    expectEdits({
+        {"only key removes the section", "[s]\nk=1\n[t]\nj=2\n", [](auto& d) { d.delKey("s", "k"); },
+         "[t]\n  j=2\n"},
+        {"section comes back at the end, without its comment", "; c\n[s]\nk=1\n[t]\nj=2\n",
+         [](auto& d) {
+             d.delKey("s", "k");
+             d.write("s", "k", "v");
+         },
+         "[t]\n  j=2\n[s]\n  k=v\n"},
+        {"unlisted key keeps the section", "[s]\nk = \"\" ;c\nj=1\n", [](auto& d) { d.delKey("s", "j"); },
+         "[s]\n  ?k= i=;c\n"},
+        {"unlisted key can be deleted", "[s]\nk = \"\" ;c\nj=1\n", [](auto& d) { d.delKey("s", "k"); },
+         "[s]\n  j=1\n"},
+        {"absent names and bare headers are left alone", "[s]\n[t]\nk=v\n",
+         [](auto& d) {
+             d.delKey("s", "k");
+             d.delKey("u", "k");
+             d.delKey("t", "x");
+             d.delKey("T", "k");
+             d.delSection("u");
+             d.delSection(" t");
+         },
+         "[s]\n[t]\n  k=v\n"},
+        {"section with its comment and keys", "; c\n[s]\nk=v\n[t]\n", [](auto& d) { d.delSection("s"); },
+         "[t]\n"},
+        {"unlisted section", "k=v\n[s]\n", [](auto& d) { d.delSection(""); }, "[s]\n"},
+        {"names viewing the document's own strings", "[s]\nk=1\nj=2\n[t]\nx=1\n",
+         [](auto& d) {
+             d.write("u", d.sectionOrder.front(), d.sections.at("s").keyOrder.front());
+             d.delKey("s", d.sections.at("s").keyOrder.front());
+             d.delSection(d.sectionOrder.front());
+         },
+         "[t]\n  x=1\n[u]\n  s=k\n"},
+    });
+}
+
+TEST(Exists, AsksTheMapsExactly) {
+    const auto doc = loadText("k = v\n[s]\nj = \"\" ; c\n[a[b]\nx = 1\n[e]\n");
+    struct Case {
+        const char* section;
+        const char* key;  // null: test the section only
+        bool expected;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"s", nullptr, true},
+             {"S", nullptr, false},
+             {" s", nullptr, false},
+             {"e", nullptr, true},        // bare header
+             {"", nullptr, true},         // unlisted: keys above the first header
+             {"a[b", nullptr, true},      // unlisted: name holding '['
+             {"", "k", true},
+             {"s", "j", true},            // unlisted key
+             {"s", "J", false},
+             {"a[b", "x", true},
+             {"e", "x", false},
+             {"missing", "k", false},
+         }) {
+        SCOPED_TRACE(std::string(c.section) + "/" + (c.key ? c.key : "-"));
+        EXPECT_EQ(c.key ? doc.keyExists(c.section, c.key) : doc.sectionExists(c.section), c.expected);
+    }
+    EXPECT_EQ(doc.sections.size(), 4U);  // the tests create nothing
+}
+
+struct RenderCase {
+    const char* name;
+    std::string input;
+    std::string expected;  // toString() of the loaded document
+};
+
+TEST(Render, NormalisesWhatWasLoaded) {
+    for (const auto& c : std::vector<RenderCase>{
+             {"empty", "", ""},
+             {"trailing comment only", "; a\n\n; b", "; a\n\n; b\n"},
+             {"spacing around =", "[s]\nk=v;c\n", "[s]\nk = v ;c\n"},
+             {"quotes dropped when not needed", "[s]\n  x   =   \"abc\"   ;  c2\n", "[s]\nx = abc ;  c2\n"},
+             {"blanks keep quotes", "[s]\ny = \"  \"\n", "[s]\ny = \"  \"\n"},
+             {"comment char keeps quotes", "[s]\nz = \"a;b\"\n", "[s]\nz = \"a;b\"\n"},
+             {"text after header dropped", "[ s ]  ; after header\n", "[ s ]\n"},
+             {"repeated header merged", "[s]\na=1\n[t]\n[s]\nb=2\n", "[s]\na = 1\nb = 2\n[t]\n"},
+             {"line without = dropped", "[s]\ngarbage\nk=v\n", "[s]\nk = v\n"},
+             {"empty values dropped with their comment", "[s]\n; c\nk =\n; d\nj = \"\"\n", "[s]\n"},
+             {"CRLF: header and keys lose the CR, comments keep it", "[s]\r\nk = v\r\n; c\r\n\r\n",
+              "[s]\nk = v\n; c\r\n\r\n"},
+             {"last line gets a newline", "[s]\nk = v", "[s]\nk = v\n"},
+             {"no blank lines added between sections", "[a]\nx=1\n[b]\ny=2\n", "[a]\nx = 1\n[b]\ny = 2\n"},
+             {"unlisted key and section not written", "[s]\nk = \"\" ;c\n[a[b]\nx=1\n", "[s]\n"},
+             {"keys above the first header stay there", "; top\nroot = true\n\n; star\n[*]\nindent = 2\n",
+              "; top\nroot = true\n\n; star\n[*]\nindent = 2\n"},
+             {"listed [] keeps its header and place", "[a]\nx=1\n[]\nk=v\n", "[a]\nx = 1\n[]\nk = v\n"},
+             {"inline comments of top keys", "k = v ; c\n", "k = v ; c\n"},
+         }) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(loadText(c.input).toString(), c.expected);
+    }
+}
+
+TEST(Render, EditedDocuments) {
+    // A loaded file with edits: new values, a new section, a padded value.
+    auto doc = loadText("; top\n[settings]\n; the first command\ncmd1 = echo hi ; greet\nms=250\n");
+    doc.write("settings", "cmd2", " two ");
+    doc.write("extra", "a", "1");
+    EXPECT_EQ(doc.toString(),
+              "; top\n"
+              "[settings]\n"
+              "; the first command\n"
+              "cmd1 = echo hi ; greet\n"
+              "ms = 250\n"
+              "cmd2 = \" two \"\n"
+              "[extra]\n"
+              "a = 1\n");
+
+    for (const auto& c : std::vector<EditCase>{
+             {"empty value", "", [](auto& d) { d.write("s", "k", ""); }, "[s]\nk = \n"},
+             {"emptied value keeps inline comment", "[s]\nk = v ; note\n", [](auto& d) { d.write("s", "k", ""); },
+              "[s]\nk =  ; note\n"},
+             {"section keeping only an unlisted key", "[s]\nk = \"\" ;c\nj=1\n",
+              [](auto& d) { d.delKey("s", "j"); }, "[s]\n"},
+             {"deleted last key removes the header", "[s]\nj=1\n[t]\n", [](auto& d) { d.delKey("s", "j"); },
+              "[t]\n"},
+             {"new keys above the first header", "k=v\n[s]\n", [](auto& d) { d.write("", "j", "w"); },
+              "k = v\nj = w\n[s]\n"},
+             {"special names written verbatim", "", [](auto& d) { d.write("a]b", " k", "\"abc\""); },
+              "[a]b]\n k = \"abc\"\n"},
+         }) {
+        SCOPED_TRACE(c.name);
+        auto edited = loadText(c.input);
+        c.edit(edited);
+        EXPECT_EQ(edited.toString(), c.expected);
+    }
+}
+
+TEST(Render, QuotesOnlyWhatTheLoaderWouldTrimOrCut) {
+    struct Case {
+        char commentChar;
+        const char* value;
+        const char* written;
+    };
+    for (const auto& c : std::vector<Case>{
+             {';', "abc", "abc"},
+             {';', "", ""},
+             {';', " padded ", "\" padded \""},
+             {';', "\tx", "\"\tx\""},
+             {';', "x\t", "\"x\t\""},
+             {';', "a;b", "\"a;b\""},
+             {';', ";x", "\";x\""},
+             {';', "say \"hi\"", "say \"hi\""},
+             {';', "#x", "#x"},
+             {';', "x\r", "x\r"},  // a CR at an end does not cause quoting
+             {'#', "a;b", "a;b"},    // the document's own comment character counts
+             {'#', "#x", "\"#x\""},
+         }) {
+        SCOPED_TRACE(std::string(1, c.commentChar) + c.value);
+        auto doc = loadText("", c.commentChar);
+        doc.write("s", "k", c.value);
+        EXPECT_EQ(doc.toString(), "[s]\nk = "s + c.written + "\n");
+    }
+}
+
+TEST(Render, WhatDoesNotReadBack) {
+    // Values and names outside what the text form can carry come back changed.
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* value;
+        const char* readBack;  // dump() of the reloaded document
+    };
+    for (const auto& c : std::vector<Case>{
+             {"s", "k", "\"abc\"", "[s]\n  k=abc\n"},
+             {"s", "k", " say \"hi\"", "[s]\n"},
+             {"a]b", "k", "v", "[a]\n  k=v\n"},
+             {"s", " k", "v", "[s]\n  k=v\n"},
+             {"s", "k", "", "[s]\n"},
+         }) {
+        SCOPED_TRACE(c.readBack);
+        ini::IniFileIndex doc;
+        doc.write(c.section, c.key, c.value);
+        EXPECT_EQ(dump(loadText(doc.toString())), c.readBack);
+    }
+    auto doc = loadText("[s]\nk = v ; note\n");
+    doc.write("s", "k", "");
+    EXPECT_EQ(dump(loadText(doc.toString())), "[s]\n  k=; note\n");
+}
+
+class SaveToFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("ini_save_test_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string path(const char* name) const { return (dir_ / name).string(); }
+    static std::string contents(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream out;
+        out << in.rdbuf();
+        return out.str();
+    }
+    static void put(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    std::filesystem::path dir_;
+};
+
+TEST_F(SaveToFile, WritesTheRenderedText) {
+    const auto doc = loadText("; c\r\n[s]\nk = v ; n\n; end");
+    const auto file = path("out.ini");
+    put(file, "much longer old content that must be replaced entirely\n");
+    ASSERT_TRUE(doc.saveToFile(file));
+    EXPECT_EQ(contents(file), "; c\r\n[s]\nk = v ; n\n; end\n");
+}
+
+TEST_F(SaveToFile, EmptyDocumentCreatesNothingButEmptiesAnExistingFile) {
+    const ini::IniFileIndex empty;
+    EXPECT_TRUE(empty.saveToFile(path("none.ini")));
+    EXPECT_FALSE(std::filesystem::exists(path("none.ini")));
+    EXPECT_TRUE(empty.saveToFile(path("missing-dir/none.ini")));  // nothing to read, so nothing to do
+
+    put(path("old.ini"), "[old]\n");
+    EXPECT_TRUE(empty.saveToFile(path("old.ini")));
+    EXPECT_EQ(contents(path("old.ini")), "");
+}
+
+TEST_F(SaveToFile, UnlistedSectionsCountAsContent) {
+    // Only an unlisted key in the unlisted top section: nothing to render but
+    // the trailing comment, yet the file is created.
+    const auto doc = loadText("k = \"\" ; c\n");
+    ASSERT_TRUE(doc.saveToFile(path("top.ini")));
+    EXPECT_EQ(contents(path("top.ini")), "");
+}
+
+TEST_F(SaveToFile, FailuresAreReported) {
+    const auto doc = loadText("[s]\nk = v\n");
+    EXPECT_FALSE(doc.saveToFile(path("missing-dir/out.ini")));
+    EXPECT_FALSE(std::filesystem::exists(path("missing-dir")));
+    EXPECT_FALSE(doc.saveToFile(dir_.string()));  // a directory where the file should be
+    // Opens fine, then every write fails: must not be reported as success.
+    EXPECT_FALSE(doc.saveToFile("/dev/full"));
+    EXPECT_FALSE(loadText("; only a comment\n").saveToFile("/dev/full"));
+}
+
+// Loading the rendering gives back every listed entry, and rendering is then
+// stable.
+TEST(Corpus, RoundTrips) {
+    const std::filesystem::path dir = INI_CORPUS_DIR;
+    if (!std::filesystem::is_directory(dir)) {
+        GTEST_SKIP() << "no corpus at " << dir;
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        if (!entry.is_regular_file() || entry.path().extension() == ".md" ||
+            entry.path().extension() == ".tsv") {
+            continue;
+        }
+        for (const char commentChar : {';', '#'}) {
+            SCOPED_TRACE(entry.path().string() + " with " + commentChar);
+            std::ifstream in(entry.path(), std::ios::binary);
+            ini::IniFileIndex first;
+            first.load(in, commentChar);
+            const std::string text = first.toString();
+            const auto second = loadText(text, commentChar);
+            EXPECT_EQ(second.toString(), text);
+            EXPECT_EQ(second.trailingComment, first.trailingComment);
+            ASSERT_EQ(second.sectionOrder, first.sectionOrder);
+            for (const auto& [name, section] : first.sections) {
+                if (!name.empty() && std::find(first.sectionOrder.begin(), first.sectionOrder.end(), name) ==
+                                         first.sectionOrder.end()) {
+                    continue;  // unlisted sections are not written
+                }
+                const auto& again = second.sections.at(name);
+                EXPECT_EQ(again.comment, section.comment) << name;
+                ASSERT_EQ(again.keyOrder, section.keyOrder) << name;
+                for (const auto& key : section.keyOrder) {
+                    const auto& a = section.values.at(key);
+                    const auto& b = again.values.at(key);
+                    EXPECT_EQ(b.value, a.value) << name << "/" << key;
+                    EXPECT_EQ(b.comment, a.comment) << name << "/" << key;
+                    EXPECT_EQ(b.inlineComment, a.inlineComment) << name << "/" << key;
+                }
+            }
+        }
+    }
 }
 
 // Every file in the shared corpus: the invariants hold and every listed key
