@@ -10,10 +10,11 @@
 #include "Launcher.h"
 #include "fuzz_support.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace {
 
@@ -33,7 +34,8 @@ void check(const Model& model, const std::string& section, const std::string& ke
     if (!model.open) {
         fuzz::require(ini_read_string(section, key, "d") == "d", "read without document");
         fuzz::require(ini_read_real(section, key, 2.5F) == 2.5F, "real read without document");
-        fuzz::require(!ini_section_exists(section) && !ini_key_exists(section, key), "tests without document");
+        fuzz::require(!ini_section_exists(section) && !ini_key_exists(section, key),
+                      "tests without document");
         fuzz::require(ini_full_file_text().empty(), "export without document");
         return;
     }

@@ -77,7 +77,8 @@ void checkWrite(Doc& doc, std::string_view section, std::string_view key, fuzz::
         expectedKeys.push_back(k);
     }
     fuzz::require(target.keyOrder == expectedKeys, "write appends only a new key", k);
-    fuzz::require(listed(target.keyOrder, k) == (keyWasListed || !hadKey), "write keeps the key's listing", k);
+    fuzz::require(listed(target.keyOrder, k) == (keyWasListed || !hadKey), "write keeps the key's listing",
+                  k);
 }
 
 void checkDelKey(Doc& doc, std::string_view section, std::string_view key) {
@@ -122,8 +123,13 @@ void checkQueries(const Doc& doc, const std::string& section, const std::string&
     const bool hasKey = hasSection && s->second.values.count(key) != 0;
     fuzz::require(doc.sectionExists(section) == hasSection, "sectionExists asks the map", section);
     fuzz::require(doc.keyExists(section, key) == hasKey, "keyExists asks the map", key);
-    const std::string value = doc.read(section, key, "\x01" "default");
-    fuzz::require(value == (hasKey ? s->second.values.at(key).value : "\x01" "default"), "read", key);
+    const std::string value = doc.read(section, key,
+                                       "\x01"
+                                       "default");
+    fuzz::require(value == (hasKey ? s->second.values.at(key).value
+                                   : "\x01"
+                                     "default"),
+                  "read", key);
     const float real = doc.read(section, key, 1.5F);
     if (!hasKey) {
         fuzz::require(real == 1.5F, "float read of an absent key gives the default", key);
@@ -175,7 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string before = ini_test::dump(doc);
             const std::string text = doc.toString();
             fuzz::require(ini_test::dump(doc) == before, "toString changes nothing");
-            fuzz::require(text.size() >= doc.trailingComment.size(), "toString ends with the trailing comment");
+            fuzz::require(text.size() >= doc.trailingComment.size(),
+                          "toString ends with the trailing comment");
             fuzz::require(text.compare(text.size() - doc.trailingComment.size(), std::string::npos,
                                        doc.trailingComment) == 0,
                           "toString ends with the trailing comment", text);

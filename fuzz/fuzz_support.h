@@ -67,7 +67,8 @@ public:
     // Mostly names from a small set, so that operations meet the same
     // sections and keys; sometimes arbitrary bytes.
     std::string name() {
-        static constexpr std::string_view common[] = {"", "s", "t", "k", "a[b", " s", "S", "a]b", "k ;c", "=", "\r"};
+        static constexpr std::string_view common[] = {"",  "s",   "t",    "k", "a[b", " s",
+                                                      "S", "a]b", "k ;c", "=", "\r"};
         const std::uint8_t pick = byte();
         if (pick < 200) {
             return std::string(common[pick % std::size(common)]);

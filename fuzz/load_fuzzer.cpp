@@ -19,9 +19,7 @@
 
 namespace {
 
-bool commentCharRoundTrips(char c) {
-    return c > ' ' && c < 0x7F && c != '[' && c != '=' && c != '"';
-}
+bool commentCharRoundTrips(char c) { return c > ' ' && c < 0x7F && c != '[' && c != '=' && c != '"'; }
 
 // Whether `value` reads back unchanged from `key = <written value>`: a quoted
 // value cannot hold '"', and an unquoted one cannot start with '"' or start
@@ -31,8 +29,8 @@ bool valueRoundTrips(const std::string& value, char commentChar) {
         return false;
     }
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    const bool quoted = blank(value.front()) || blank(value.back()) ||
-                        value.find(commentChar) != std::string::npos;
+    const bool quoted =
+        blank(value.front()) || blank(value.back()) || value.find(commentChar) != std::string::npos;
     if (quoted) {
         return value.find('"') == std::string::npos;
     }
@@ -103,8 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const char commentChar = static_cast<char>(data[0]);
-    const auto first = ini_test::loadText(
-        std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), commentChar);
+    const auto first =
+        ini_test::loadText(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), commentChar);
     fuzz::requireInvariants(first);
 
     const std::string text = first.toString();

@@ -165,8 +165,7 @@ void optional_quote(std::string& out, std::string_view text, char commentChar) {
     }
 }
 
-void append_key_line(std::string& out, const std::string& key, const IniValue& entry,
-                     char commentChar) {
+void append_key_line(std::string& out, const std::string& key, const IniValue& entry, char commentChar) {
     out += entry.comment;
     out += key;
     out += " = ";
@@ -247,8 +246,7 @@ std::string IniFileIndex::read(std::string_view section, std::string_view key,
 // turns magnitudes beyond the largest float into infinities.
 static_assert(std::numeric_limits<float>::is_iec559, "float must be IEEE 754 single precision");
 
-float IniFileIndex::read(std::string_view section, std::string_view key,
-                         float defaultValue) const {
+float IniFileIndex::read(std::string_view section, std::string_view key, float defaultValue) const {
     const IniValue* entry = find(section, key);
     if (entry == nullptr) {
         return defaultValue;
@@ -290,8 +288,8 @@ void IniFileIndex::write(std::string_view section, std::string_view key, std::st
 void IniFileIndex::write(std::string_view section, std::string_view key, float newValue) {
     // "%.6g" fits in 16 characters ("-1.23457e+38"); to_chars is locale-free.
     std::array<char, 32> text{};
-    const auto result = std::to_chars(text.data(), text.data() + text.size(),
-                                      static_cast<double>(newValue), std::chars_format::general, 6);
+    const auto result = std::to_chars(text.data(), text.data() + text.size(), static_cast<double>(newValue),
+                                      std::chars_format::general, 6);
     write(section, key, std::string_view(text.data(), static_cast<std::size_t>(result.ptr - text.data())));
 }
 

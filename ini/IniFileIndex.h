@@ -64,8 +64,7 @@ public:
     void clear();
 
     // The value of `key` in `section`, or `defaultValue` when either is absent.
-    std::string read(std::string_view section, std::string_view key,
-                     std::string_view defaultValue) const;
+    std::string read(std::string_view section, std::string_view key, std::string_view defaultValue) const;
 
     // The value read as the C library's atof reads it (so "2.5abc" gives 2.5,
     // "abc" gives 0, "0x10" gives 16) and rounded to float; `defaultValue`

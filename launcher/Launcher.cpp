@@ -46,7 +46,7 @@ void ini_open(std::string name) {
 void ini_open_from_string(std::string text) {
     ini_close();
     currIniFile = IniFromStringFilename;
-    std::istringstream in(std::move(text));
+    std::istringstream in(text);
     currIni.load(in, commentChar);
 }
 
@@ -97,9 +97,7 @@ bool ini_key_exists(std::string section, std::string key) {
     return documentOpen() && currIni.keyExists(section, key);
 }
 
-bool ini_section_exists(std::string section) {
-    return documentOpen() && currIni.sectionExists(section);
-}
+bool ini_section_exists(std::string section) { return documentOpen() && currIni.sectionExists(section); }
 
 std::string ini_full_file_text() { return documentOpen() ? currIni.toString() : std::string(); }
 
@@ -122,7 +120,8 @@ std::int32_t wait_ms_from_real(float ms) {
 timespec wait_request(std::int32_t ms) {
     timespec request{};
     request.tv_sec = ms / 1000;
-    request.tv_nsec = (ms % 1000) * 1000000;
+    // At most 999000000 in magnitude, so the product fits in 32 bits.
+    request.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
     return request;
 }
 

@@ -30,7 +30,7 @@ protected:
         std::filesystem::remove_all(dir_);
     }
     std::string file(const std::string& name, const std::string& text) const {
-        const auto path = (dir_ / name).string();
+        auto path = (dir_ / name).string();
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }

@@ -75,8 +75,8 @@ TEST(Load, HeaderLines) {
         {"name with [ is current, not listed", "[a[b]\nk = v\n", "?[a[b]\n  k=v\n"},
         {"name with [ and no keys", "[a[b]\n", ""},
         {"case-sensitive names", "[S]\nk=1\n[s]\nk=2\n", "[S]\n  k=1\n[s]\n  k=2\n"},
-        {"repeated header merges, its block is lost",
-         "; 1\n[s]\na=1\n; 2\n[t]\n; 3\n[s]\nb=2\n", "[s] c=; 1\\n\n  a=1\n  b=2\n[t] c=; 2\\n\n"},
+        {"repeated header merges, its block is lost", "; 1\n[s]\na=1\n; 2\n[t]\n; 3\n[s]\nb=2\n",
+         "[s] c=; 1\\n\n  a=1\n  b=2\n[t] c=; 2\\n\n"},
         {"keys before first header", "k=v\n[s]\n", "[s]\n?[]\n  k=v\n"},
         {"[] after keys before first header is not listed", "k=v\n[]\nj=w\n", "?[]\n  k=v\n  j=w\n"},
         {"BOM is not recognised", "\xEF\xBB\xBF[settings]\nk=v\n", "?[]\n  k=v\n"},
@@ -127,9 +127,9 @@ TEST(Load, RepeatedKeys) {
 }
 
 TEST(Load, OtherCommentCharacters) {
-    expectLoads({{"hash comments, semicolon is text", "# c\n[s]\n; k = 1 # n\n",
-                  "[s] c=# c\\n\n  ; k=1 i=# n\n"}},
-                '#');
+    expectLoads(
+        {{"hash comments, semicolon is text", "# c\n[s]\n; k = 1 # n\n", "[s] c=# c\\n\n  ; k=1 i=# n\n"}},
+        '#');
     expectLoads({{"[ as comment char hides headers", "[s]\nk=v\n", "?[]\n  k=v c=[s]\\n\n"}}, '[');
     expectLoads({{"blank as comment char", "[s]\nk = a b\nj = c\n", "[s]\n  j=c\n"}}, ' ');
     expectLoads({{"quote as comment char", "[s]\nk = \"a\" \"c\n", "[s]\n  k=a i=\"c\n"}}, '"');
@@ -150,7 +150,8 @@ TEST(Load, EveryByteAsCommentCharacter) {
         SCOPED_TRACE(b);
         const std::string text = c + " top\n[s]\nk = v"s + c + "n\n";
         const std::string shown = ini_test::escaped(std::string(1, c));
-        EXPECT_EQ(dump(loadText(text, c)), "[s] c=" + shown + " top\\n\n  k=v i=" + shown + "n\n");
+        const std::string expected = "[s] c=" + shown + " top\\n\n  k=v i=" + shown + "n\n";
+        EXPECT_EQ(dump(loadText(text, c)), expected);
     }
 }
 
@@ -174,7 +175,7 @@ TEST(Load, LinesAcrossReadBlocks) {
     std::string text = "[s]\n";
     std::vector<std::string> values;
     for (int i = 0; i < 400; ++i) {
-        values.push_back(std::string(static_cast<std::size_t>(i * i % 90001 + 1), static_cast<char>('a' + i % 26)));
+        values.emplace_back(static_cast<std::size_t>(i * i % 90001 + 1), static_cast<char>('a' + i % 26));
         text += "k" + std::to_string(i) + " = " + values.back() + "\n";
     }
     const auto doc = loadText(text);
@@ -236,8 +237,8 @@ TEST(Read, FloatIsAtofNarrowedToFloat) {
     };
     for (const auto& c : std::vector<Case>{
              {"2.5", 2.5F},
-             {"2.5abc", 2.5F},   // partial number
-             {"abc", 0.0F},      // not a number at all: 0, not the default
+             {"2.5abc", 2.5F},     // partial number
+             {"abc", 0.0F},        // not a number at all: 0, not the default
              {"\"  42\"", 42.0F},  // leading blanks, kept by quotes
              {"1e3", 1000.0F},
              {"0x3E8", 1000.0F},  // hex float
@@ -415,11 +416,11 @@ TEST(Exists, AsksTheMapsExactly) {
              {"s", nullptr, true},
              {"S", nullptr, false},
              {" s", nullptr, false},
-             {"e", nullptr, true},        // bare header
-             {"", nullptr, true},         // unlisted: keys above the first header
-             {"a[b", nullptr, true},      // unlisted: name holding '['
+             {"e", nullptr, true},    // bare header
+             {"", nullptr, true},     // unlisted: keys above the first header
+             {"a[b", nullptr, true},  // unlisted: name holding '['
              {"", "k", true},
-             {"s", "j", true},            // unlisted key
+             {"s", "j", true},  // unlisted key
              {"s", "J", false},
              {"a[b", "x", true},
              {"e", "x", false},
@@ -481,8 +482,8 @@ TEST(Render, EditedDocuments) {
 
     for (const auto& c : std::vector<EditCase>{
              {"empty value", "", [](auto& d) { d.write("s", "k", ""); }, "[s]\nk = \n"},
-             {"emptied value keeps inline comment", "[s]\nk = v ; note\n", [](auto& d) { d.write("s", "k", ""); },
-              "[s]\nk =  ; note\n"},
+             {"emptied value keeps inline comment", "[s]\nk = v ; note\n",
+              [](auto& d) { d.write("s", "k", ""); }, "[s]\nk =  ; note\n"},
              {"section keeping only an unlisted key", "[s]\nk = \"\" ;c\nj=1\n",
               [](auto& d) { d.delKey("s", "j"); }, "[s]\n"},
              {"deleted last key removes the header", "[s]\nj=1\n[t]\n", [](auto& d) { d.delKey("s", "j"); },
@@ -516,7 +517,7 @@ TEST(Render, QuotesOnlyWhatTheLoaderWouldTrimOrCut) {
              {';', "say \"hi\"", "say \"hi\""},
              {';', "#x", "#x"},
              {';', "x\r", "x\r"},  // a CR at an end does not cause quoting
-             {'#', "a;b", "a;b"},    // the document's own comment character counts
+             {'#', "a;b", "a;b"},  // the document's own comment character counts
              {'#', "#x", "\"#x\""},
          }) {
         SCOPED_TRACE(std::string(1, c.commentChar) + c.value);

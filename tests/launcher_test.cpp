@@ -31,9 +31,9 @@ TEST(WaitMilliseconds, TruncatesTowardZeroOrGivesNoWait) {
              {-0.5F, 0},
              {-1.0F, -1},
              {-1000.0F, -1000},
-             {16777217.0F, 16777216},  // already rounded when read as float
+             {16777217.0F, 16777216},      // already rounded when read as float
              {2147483520.0F, 2147483520},  // the largest float below 2^31
-             {2147483647.0F, INT32_MIN},  // rounds to 2^31 as a float
+             {2147483647.0F, INT32_MIN},   // rounds to 2^31 as a float
              {3000000000.0F, INT32_MIN},
              {-2147483648.0F, INT32_MIN},
              {-3000000000.0F, INT32_MIN},
@@ -98,8 +98,8 @@ protected:
     }
     // Runs the launcher with a line of arguments that it must ignore.
     int run() const {
-        const std::string command = "cd '" + dir_.string() + "' && '" LAUNCHER_PATH
-                                    "' --ignored arguments >stdout.txt 2>stderr.txt";
+        const std::string command =
+            "cd '" + dir_.string() + "' && '" LAUNCHER_PATH "' --ignored arguments >stdout.txt 2>stderr.txt";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

@@ -25,11 +25,20 @@ inline std::string escaped(std::string_view s) {
     std::string out;
     for (const char c : s) {
         switch (c) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\0': out += "\\0"; break;
-        default: out += c;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\0':
+            out += "\\0";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -64,7 +73,8 @@ inline std::string dump(const ini::IniFileIndex& doc) {
                                           out += keyListed ? "  " : "  ?";
                                           out += escaped(key) + "=" + escaped(v.value);
                                           if (!v.comment.empty()) out += " c=" + escaped(v.comment);
-                                          if (!v.inlineComment.empty()) out += " i=" + escaped(v.inlineComment);
+                                          if (!v.inlineComment.empty())
+                                              out += " i=" + escaped(v.inlineComment);
                                           out += "\n";
                                       });
                    });
