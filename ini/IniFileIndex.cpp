@@ -36,7 +36,7 @@ public:
     Loader(IniFileIndex& doc, char commentChar) : doc_(doc), commentChar_(commentChar) {}
 
     void line(std::string_view raw);
-    std::string takePending() { return std::move(pending_); }
+    const std::string& pending() const { return pending_; }
 
 private:
     void header(std::string_view line);
@@ -78,7 +78,7 @@ void Loader::header(std::string_view line) {
         // header switches back to the existing section and its block is lost.
         if (current_ == nullptr && name.find('[') == std::string_view::npos) {
             current_ = &doc_.sections[currentName_];
-            current_->comment = std::move(pending_);
+            current_->comment = pending_;
             doc_.sectionOrder.push_back(currentName_);
         }
     }
@@ -114,12 +114,14 @@ void Loader::keyLine(std::string_view line) {
     // Anything but a comment after a quoted value makes the line invalid.
     if ((rest.empty() || rest.front() == commentChar_) && !value.empty()) {
         IniFileSection& section = currentSection();
-        const auto found = section.values.find(key);
-        if (found == section.values.end()) {  // the first value wins
-            auto& entry = section.values[std::string(key)];
-            entry.comment = std::move(pending_);
-            entry.value.assign(value);
-            section.keyOrder.emplace_back(key);
+        auto slot = section.values.lower_bound(key);
+        if (slot == section.values.end() || slot->first != key) {  // the first value wins
+            slot = section.values.emplace_hint(slot, std::string(key), IniValue{});
+            // Copied rather than moved: the copy is sized to the block, and
+            // the pending buffer keeps its capacity for the next block.
+            slot->second.comment = pending_;
+            slot->second.value.assign(value);
+            section.keyOrder.push_back(slot->first);
         }
     }
     pending_.clear();
@@ -218,7 +220,7 @@ void IniFileIndex::load(std::istream& in, char newCommentChar) {
     if (!partial.empty()) {
         loader.line(partial);
     }
-    trailingComment = loader.takePending();
+    trailingComment = loader.pending();
 }
 
 void IniFileIndex::clear() {
@@ -329,25 +331,48 @@ void IniFileIndex::delSection(std::string_view section) {
 }
 
 std::string IniFileIndex::toString() const {
-    std::string out;
+    // One walk looks every entry up and sums the sizes, so the text is built
+    // in a single allocation without copies from growing.
+    struct Line {
+        const std::string* name;
+        const IniValue* entry;       // null for a header line
+        const std::string* comment;  // a header's comment block
+    };
+    std::vector<Line> lines;
+    std::size_t size = trailingComment.size();
+    const auto addKeys = [&](const IniFileSection& section) {
+        for (const auto& key : section.keyOrder) {
+            const IniValue& entry = section.values.find(key)->second;
+            lines.push_back({&key, &entry, nullptr});
+            size += entry.comment.size() + key.size() + 3 + entry.value.size() + 2 + 1 +
+                    (entry.inlineComment.empty() ? 0 : entry.inlineComment.size() + 1);
+        }
+    };
     // Keys that stood above the first header live in the unlisted section
     // with the empty name; written first and without a header, they read
     // back to where they were.
     const auto top = sections.find(std::string_view{});
     if (top != sections.end() &&
         std::find(sectionOrder.begin(), sectionOrder.end(), top->first) == sectionOrder.end()) {
-        for (const auto& key : top->second.keyOrder) {
-            append_key_line(out, key, top->second.values.at(key), commentChar);
-        }
+        addKeys(top->second);
     }
     for (const auto& name : sectionOrder) {
-        const IniFileSection& section = sections.at(name);
-        out += section.comment;
-        out += '[';
-        out += name;
-        out += "]\n";
-        for (const auto& key : section.keyOrder) {
-            append_key_line(out, key, section.values.at(key), commentChar);
+        const IniFileSection& section = sections.find(name)->second;
+        lines.push_back({&name, nullptr, &section.comment});
+        size += section.comment.size() + name.size() + 3;
+        addKeys(section);
+    }
+
+    std::string out;
+    out.reserve(size);
+    for (const Line& line : lines) {
+        if (line.entry != nullptr) {
+            append_key_line(out, *line.name, *line.entry, commentChar);
+        } else {
+            out += *line.comment;
+            out += '[';
+            out += *line.name;
+            out += "]\n";
         }
     }
     out += trailingComment;

@@ -1,0 +1,389 @@
+// Loader, renderer, lookups and edits of the INI document, beside three
+// well-known INI libraries on the same generated inputs. Reports bytes per
+// second per benchmark and, at the end, a table of ratios to each peer.
+//
+//   ini_bench [benchmark options]          warm, in-process benchmarks
+//   ini_bench --generate PROFILE SIZE FILE writes a generated document
+//   ini_bench --fresh LIBRARY FILE         loads FILE once; prints the time
+//                                          and the peak resident set size
+#include "IniFileIndex.h"
+#include "document_generator.h"
+
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <utility>
+#include <vector>
+
+#ifdef INI_BENCH_PEERS
+// Header-only: Debian's SimpleIni.h compiles its definitions only with
+// SI_IMPLEMENTATION; no conversion means plain bytes, like this library.
+#define SI_IMPLEMENTATION
+#define SI_NO_CONVERSION
+#include <SimpleIni.h>
+#include <ini.h>
+
+#include <boost/property_tree/ini_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
+#endif
+
+namespace {
+
+using bench::Profile;
+
+// An input stream over bytes held elsewhere, so that loading from memory
+// measures the loader rather than a copy into a string stream.
+class ViewBuffer : public std::streambuf {
+public:
+    explicit ViewBuffer(const std::string& text) {
+        char* begin = const_cast<char*>(text.data());
+        setg(begin, begin, begin + text.size());
+    }
+};
+
+struct Input {
+    Profile profile;
+    std::size_t size;
+    std::string label;  // "mixed/4MiB"
+    std::string text;
+    std::string file;
+};
+
+std::string sizeLabel(std::size_t size) {
+    return size >= (1U << 20) ? std::to_string(size >> 20) + "MiB" : std::to_string(size >> 10) + "KiB";
+}
+
+std::vector<Input>& inputs() {
+    static std::vector<Input> all;
+    return all;
+}
+
+void prepareInputs() {
+    for (const Profile profile : {Profile::mixed, Profile::commentHeavy}) {
+        for (const std::size_t size : {std::size_t{64} << 10, std::size_t{4} << 20, std::size_t{64} << 20}) {
+            Input in{profile, size, std::string(bench::profileName(profile)) + "/" + sizeLabel(size),
+                     bench::generateDocument(profile, size), ""};
+            in.file = "/tmp/ini_bench_" + std::string(bench::profileName(profile)) + "_" + sizeLabel(size) + ".ini";
+            std::ofstream(in.file, std::ios::binary) << in.text;
+            inputs().push_back(std::move(in));
+        }
+    }
+}
+
+ini::IniFileIndex loadDocument(const std::string& text) {
+    ViewBuffer buffer(text);
+    std::istream stream(&buffer);
+    ini::IniFileIndex doc;
+    doc.load(stream, ';');
+    return doc;
+}
+
+void setBytes(benchmark::State& state, std::size_t bytes) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes));
+}
+
+// ---- this library
+
+void loadMemory(benchmark::State& state, const Input* in) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(loadDocument(in->text));
+    }
+    setBytes(state, in->text.size());
+}
+
+void loadFile(benchmark::State& state, const Input* in) {
+    for (auto _ : state) {
+        std::ifstream file(in->file, std::ios::binary);
+        ini::IniFileIndex doc;
+        doc.load(file, ';');
+        benchmark::DoNotOptimize(doc);
+    }
+    setBytes(state, in->text.size());
+}
+
+void render(benchmark::State& state, const Input* in) {
+    const auto doc = loadDocument(in->text);
+    std::size_t size = 0;
+    for (auto _ : state) {
+        const std::string text = doc.toString();
+        size = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    setBytes(state, size);
+}
+
+std::vector<std::pair<std::string, std::string>> everyKey(const ini::IniFileIndex& doc) {
+    std::vector<std::pair<std::string, std::string>> keys;
+    for (const auto& name : doc.sectionOrder) {
+        for (const auto& key : doc.sections.at(name).keyOrder) {
+            keys.emplace_back(name, key);
+        }
+    }
+    return keys;
+}
+
+void readEveryKey(benchmark::State& state, const Input* in) {
+    const auto doc = loadDocument(in->text);
+    const auto keys = everyKey(doc);
+    for (auto _ : state) {
+        for (const auto& [section, key] : keys) {
+            benchmark::DoNotOptimize(doc.read(section, key, ""));
+        }
+    }
+    setBytes(state, in->text.size());
+}
+
+void writeEveryKey(benchmark::State& state, const Input* in) {
+    auto doc = loadDocument(in->text);
+    const auto keys = everyKey(doc);
+    for (auto _ : state) {
+        for (const auto& [section, key] : keys) {
+            doc.write(section, key, "a new value");
+        }
+    }
+    setBytes(state, in->text.size());
+}
+
+#ifdef INI_BENCH_PEERS
+// ---- peers
+
+int ignoreEntry(void*, const char*, const char*, const char*) { return 1; }
+
+void inihParse(benchmark::State& state, const Input* in) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ini_parse_string(in->text.c_str(), ignoreEntry, nullptr));
+    }
+    setBytes(state, in->text.size());
+}
+
+void inihParseFile(benchmark::State& state, const Input* in) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ini_parse(in->file.c_str(), ignoreEntry, nullptr));
+    }
+    setBytes(state, in->text.size());
+}
+
+void simpleIniLoad(benchmark::State& state, const Input* in) {
+    for (auto _ : state) {
+        CSimpleIniA ini;
+        benchmark::DoNotOptimize(ini.LoadData(in->text.data(), in->text.size()));
+    }
+    setBytes(state, in->text.size());
+}
+
+void simpleIniLoadFile(benchmark::State& state, const Input* in) {
+    for (auto _ : state) {
+        CSimpleIniA ini;
+        benchmark::DoNotOptimize(ini.LoadFile(in->file.c_str()));
+    }
+    setBytes(state, in->text.size());
+}
+
+void simpleIniSave(benchmark::State& state, const Input* in) {
+    CSimpleIniA ini;
+    ini.LoadData(in->text.data(), in->text.size());
+    std::size_t size = 0;
+    for (auto _ : state) {
+        std::string text;
+        ini.Save(text);
+        size = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    setBytes(state, size);
+}
+
+void simpleIniRead(benchmark::State& state, const Input* in) {
+    CSimpleIniA ini;
+    ini.LoadData(in->text.data(), in->text.size());
+    const auto keys = everyKey(loadDocument(in->text));
+    for (auto _ : state) {
+        for (const auto& [section, key] : keys) {
+            benchmark::DoNotOptimize(ini.GetValue(section.c_str(), key.c_str(), ""));
+        }
+    }
+    setBytes(state, in->text.size());
+}
+
+void simpleIniWrite(benchmark::State& state, const Input* in) {
+    CSimpleIniA ini;
+    ini.LoadData(in->text.data(), in->text.size());
+    const auto keys = everyKey(loadDocument(in->text));
+    for (auto _ : state) {
+        for (const auto& [section, key] : keys) {
+            ini.SetValue(section.c_str(), key.c_str(), "a new value");
+        }
+    }
+    setBytes(state, in->text.size());
+}
+
+void boostLoad(benchmark::State& state, const Input* in) {
+    for (auto _ : state) {
+        ViewBuffer buffer(in->text);
+        std::istream stream(&buffer);
+        boost::property_tree::ptree tree;
+        try {
+            boost::property_tree::ini_parser::read_ini(stream, tree);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());  // duplicate keys are an error there
+            break;
+        }
+        benchmark::DoNotOptimize(tree);
+    }
+    setBytes(state, in->text.size());
+}
+
+void boostSave(benchmark::State& state, const Input* in) {
+    boost::property_tree::ptree tree;
+    ViewBuffer buffer(in->text);
+    std::istream stream(&buffer);
+    try {
+        boost::property_tree::ini_parser::read_ini(stream, tree);
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    std::size_t size = 0;
+    for (auto _ : state) {
+        std::ostringstream out;
+        boost::property_tree::ini_parser::write_ini(out, tree);
+        size = out.str().size();
+        benchmark::DoNotOptimize(size);
+    }
+    setBytes(state, size);
+}
+#endif
+
+// Collects each benchmark's bytes per second and prints, after the usual
+// report, one row per operation and input with this library's MB/s and its
+// ratio to each peer.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            const auto it = run.counters.find("bytes_per_second");
+            if (it == run.counters.end()) continue;
+            // Names are operation/profile/size/library.
+            const std::string name = run.benchmark_name();
+            const auto cut = name.rfind('/');
+            results_[name.substr(0, cut)][name.substr(cut + 1)] = it->second.value / 1e6;
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\n%-32s %10s  %s\n", "operation/input", "ini MB/s", "ratio to peer (peer MB/s)");
+        for (const auto& [row, libraries] : results_) {
+            const auto ours = libraries.find("ini");
+            if (ours == libraries.end()) continue;
+            std::printf("%-32s %10.1f ", row.c_str(), ours->second);
+            for (const auto& [library, mbps] : libraries) {
+                if (library != "ini") std::printf("  %s %.2fx (%.1f)", library.c_str(), ours->second / mbps, mbps);
+            }
+            std::printf("\n");
+        }
+    }
+
+private:
+    std::map<std::string, std::map<std::string, double>> results_;
+};
+
+void registerAll() {
+    using Fn = void (*)(benchmark::State&, const Input*);
+    struct Entry {
+        const char* operation;
+        const char* library;
+        Fn fn;
+    };
+    const std::vector<Entry> entries = {
+        {"load_memory", "ini", loadMemory},
+        {"load_file", "ini", loadFile},
+        {"to_string", "ini", render},
+        {"read_every_key", "ini", readEveryKey},
+        {"write_every_key", "ini", writeEveryKey},
+#ifdef INI_BENCH_PEERS
+        {"load_memory", "inih_raw", inihParse},
+        {"load_file", "inih_raw", inihParseFile},
+        {"load_memory", "simpleini", simpleIniLoad},
+        {"load_file", "simpleini", simpleIniLoadFile},
+        {"to_string", "simpleini", simpleIniSave},
+        {"read_every_key", "simpleini", simpleIniRead},
+        {"write_every_key", "simpleini", simpleIniWrite},
+        {"load_memory", "boost", boostLoad},
+        {"to_string", "boost", boostSave},
+#endif
+    };
+    for (const auto& in : inputs()) {
+        for (const auto& e : entries) {
+            const std::string name = std::string(e.operation) + "/" + in.label + "/" + e.library;
+            benchmark::RegisterBenchmark(name.c_str(), e.fn, &in)->Unit(benchmark::kMillisecond);
+        }
+    }
+}
+
+// One load in a fresh process: the time it takes and the peak resident set.
+int freshLoad(const std::string& library, const std::string& file) {
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t entries = 0;
+    if (library == "ini") {
+        std::ifstream in(file, std::ios::binary);
+        ini::IniFileIndex doc;
+        doc.load(in, ';');
+        entries = doc.sections.size();
+#ifdef INI_BENCH_PEERS
+    } else if (library == "simpleini") {
+        CSimpleIniA ini;
+        ini.LoadFile(file.c_str());
+        CSimpleIniA::TNamesDepend names;
+        ini.GetAllSections(names);
+        entries = names.size();
+    } else if (library == "inih_raw") {
+        entries = static_cast<std::size_t>(ini_parse(file.c_str(), ignoreEntry, nullptr) == 0);
+    } else if (library == "boost") {
+        boost::property_tree::ptree tree;
+        boost::property_tree::ini_parser::read_ini(file, tree);
+        entries = tree.size();
+#endif
+    } else {
+        std::cerr << "unknown library " << library << '\n';
+        return 2;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%s %.3f s, peak RSS %.1f MiB (%zu sections)\n", library.c_str(), seconds,
+                static_cast<double>(usage.ru_maxrss) / 1024.0, entries);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--generate") == 0) {
+        const Profile profile = std::strcmp(argv[2], "mixed") == 0 ? Profile::mixed : Profile::commentHeavy;
+        std::ofstream(argv[4], std::ios::binary) << bench::generateDocument(profile, std::stoul(argv[3]));
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--fresh") == 0) {
+        return freshLoad(argv[2], argv[3]);
+    }
+    benchmark::Initialize(&argc, argv);
+    prepareInputs();
+    registerAll();
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    for (const auto& in : inputs()) {
+        std::remove(in.file.c_str());
+    }
+    return 0;
+}
