@@ -13,8 +13,8 @@
 namespace bench {
 
 enum class Profile {
-    mixed,          // about a fifth of the lines are comments
-    commentHeavy,   // about seven tenths
+    mixed,         // about a fifth of the lines are comments
+    commentHeavy,  // about seven tenths
 };
 
 inline const char* profileName(Profile p) { return p == Profile::mixed ? "mixed" : "comments"; }
@@ -36,8 +36,8 @@ private:
 
 inline std::string generateDocument(Profile profile, std::size_t targetBytes) {
     static constexpr std::string_view words[] = {
-        "alpha", "server", "timeout", "path", "colour", "retry", "buffer", "user", "level", "mode",
-        "cache", "window", "port", "address", "volume", "speed", "texture", "limit", "enable", "name"};
+        "alpha", "server", "timeout", "path",    "colour", "retry", "buffer",  "user",  "level",  "mode",
+        "cache", "window", "port",    "address", "volume", "speed", "texture", "limit", "enable", "name"};
     const auto word = [](Random& r) { return words[r.below(std::size(words))]; };
     // Comment lines per key line, in hundredths: 25 gives about 1 in 5 lines,
     // 240 about 7 in 10.

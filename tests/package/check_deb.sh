@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the Debian package with CPack and checks its metadata and contents,
+# then unpacks it into a throwaway root and runs the launcher from there.
+#
+#   check_deb.sh BUILD_DIR WORK_DIR
+set -euo pipefail
+build=$1
+work=$2
+rm -rf "$work"
+mkdir -p "$work"
+
+(cd "$build" && cpack -G DEB -B "$work" >/dev/null)
+deb=$(find "$work" -maxdepth 1 -name '*.deb')
+[ -n "$deb" ] || { echo "no package built"; exit 1; }
+echo "package: $(basename "$deb")"
+
+info=$(dpkg-deb -f "$deb")
+for field in 'Package: inifileindex' 'Version: 0.1.0' 'Architecture: amd64' 'Section: utils'; do
+    grep -qx "$field" <<<"$info" || { echo "missing '$field' in:"; echo "$info"; exit 1; }
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+grep -q 'libc6' <<<"$depends" || { echo "Depends lacks libc6: $depends"; exit 1; }
+echo "Depends: $depends"
+
+contents=$(dpkg-deb -c "$deb" | awk '{ print $NF }')
+for file in ./usr/bin/launcher ./usr/include/ini/IniFileIndex.h ./usr/share/man/man1/launcher.1 \
+    ./usr/lib/pkgconfig/inifileindex.pc ./usr/lib/libinifileindex.a \
+    ./usr/lib/cmake/IniFileIndex/IniFileIndexConfig.cmake; do
+    grep -qx "$file" <<<"$contents" || { echo "package lacks $file:"; echo "$contents"; exit 1; }
+done
+if grep -qE 'test|bench|fuzz' <<<"$contents"; then
+    echo "package holds tests, benchmarks or fuzzers:"; echo "$contents"; exit 1
+fi
+
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+mkdir -p "$work/run"
+printf '[settings]\ncmd1 = echo from the package\n' > "$work/run/config.ini"
+got=$(cd "$work/run" && "$root/usr/bin/launcher")
+[ "$got" = "from the package" ] || { echo "packaged launcher printed: $got"; exit 1; }
+echo "contents and metadata: ok"
