@@ -154,6 +154,68 @@ void writeEveryKey(benchmark::State& state, const Input* in) {
     setBytes(state, in->text.size());
 }
 
+// The floor that the data model sets for any loader: the entries of the
+// loaded document, already cut out of the text, stored into a fresh document
+// (maps, order vectors, strings) and freed again, with no parsing at all.
+void storeOnly(benchmark::State& state, const Input* in) {
+    struct Record {
+        const std::string* section;  // null for a key of the current section
+        const std::string* key;
+        const ini::IniValue* entry;
+        const std::string* comment;  // a section's comment block
+    };
+    const auto doc = loadDocument(in->text);
+    std::vector<Record> records;
+    for (const auto& name : doc.sectionOrder) {
+        const auto& section = doc.sections.at(name);
+        records.push_back({&name, nullptr, nullptr, &section.comment});
+        for (const auto& key : section.keyOrder) {
+            records.push_back({nullptr, &key, &section.values.at(key), nullptr});
+        }
+    }
+    for (auto _ : state) {
+        ini::IniFileIndex copy;
+        ini::IniFileSection* current = nullptr;
+        for (const Record& r : records) {
+            if (r.section != nullptr) {
+                current = &copy.sections[*r.section];
+                current->comment = *r.comment;
+                copy.sectionOrder.push_back(*r.section);
+            } else {
+                auto& entry =
+                    current->values.emplace_hint(current->values.end(), *r.key, ini::IniValue{})->second;
+                entry.value = r.entry->value;
+                entry.comment = r.entry->comment;
+                entry.inlineComment = r.entry->inlineComment;
+                current->keyOrder.push_back(*r.key);
+            }
+        }
+        benchmark::DoNotOptimize(copy);
+    }
+    setBytes(state, in->text.size());
+}
+
+// A lower floor for any container: the same strings, copied into plain
+// vectors with no lookup structure at all.
+void storeFlat(benchmark::State& state, const Input* in) {
+    const auto doc = loadDocument(in->text);
+    for (auto _ : state) {
+        std::vector<std::pair<std::string, std::vector<std::pair<std::string, ini::IniValue>>>> copy;
+        std::vector<std::string> order;
+        for (const auto& name : doc.sectionOrder) {
+            const auto& section = doc.sections.at(name);
+            auto& values =
+                copy.emplace_back(name, std::vector<std::pair<std::string, ini::IniValue>>{}).second;
+            order.push_back(name);
+            for (const auto& entry : section.values) {
+                values.emplace_back(entry);
+            }
+        }
+        benchmark::DoNotOptimize(copy);
+    }
+    setBytes(state, in->text.size());
+}
+
 #ifdef INI_BENCH_PEERS
 // ---- peers
 
@@ -308,6 +370,8 @@ void registerAll() {
     };
     const std::vector<Entry> entries = {
         {"load_memory", "ini", loadMemory},
+        {"store_only", "ini", storeOnly},
+        {"store_only", "flat_vectors", storeFlat},
         {"load_file", "ini", loadFile},
         {"to_string", "ini", render},
         {"read_every_key", "ini", readEveryKey},
