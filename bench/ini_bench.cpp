@@ -350,8 +350,9 @@ public:
             if (ours == libraries.end()) continue;
             std::printf("%-32s %10.1f ", row.c_str(), ours->second);
             for (const auto& [library, mbps] : libraries) {
-                if (library != "ini")
+                if (library != "ini") {
                     std::printf("  %s %.2fx (%.1f)", library.c_str(), ours->second / mbps, mbps);
+                }
             }
             std::printf("\n");
         }
@@ -437,22 +438,28 @@ int freshLoad(const std::string& library, const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "--generate") == 0) {
-        const Profile profile = std::strcmp(argv[2], "mixed") == 0 ? Profile::mixed : Profile::commentHeavy;
-        std::ofstream(argv[4], std::ios::binary) << bench::generateDocument(profile, std::stoul(argv[3]));
+    try {
+        if (argc == 5 && std::strcmp(argv[1], "--generate") == 0) {
+            const Profile profile =
+                std::strcmp(argv[2], "mixed") == 0 ? Profile::mixed : Profile::commentHeavy;
+            std::ofstream(argv[4], std::ios::binary) << bench::generateDocument(profile, std::stoul(argv[3]));
+            return 0;
+        }
+        if (argc == 4 && std::strcmp(argv[1], "--fresh") == 0) {
+            return freshLoad(argv[2], argv[3]);
+        }
+        benchmark::Initialize(&argc, argv);
+        prepareInputs();
+        registerAll();
+        RatioReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        benchmark::Shutdown();
+        for (const auto& in : inputs()) {
+            std::remove(in.file.c_str());
+        }
         return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "ini_bench: " << e.what() << '\n';
+        return 1;
     }
-    if (argc == 4 && std::strcmp(argv[1], "--fresh") == 0) {
-        return freshLoad(argv[2], argv[3]);
-    }
-    benchmark::Initialize(&argc, argv);
-    prepareInputs();
-    registerAll();
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    for (const auto& in : inputs()) {
-        std::remove(in.file.c_str());
-    }
-    return 0;
 }

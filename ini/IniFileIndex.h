@@ -57,7 +57,9 @@ public:
     // not clear first. On a non-empty document the first occurrence of every
     // section and key keeps its comment, value and place, and
     // `trailingComment` is replaced. Malformed lines are dropped silently.
-    // Linear in the size of the input.
+    // Time: linear in the input's size, plus one map lookup (logarithmic in
+    // the number of sections or keys) per header and key line. The stream is
+    // read in 64 KiB blocks and never held whole.
     void load(std::istream& in, char commentChar);
 
     // Empties the document; `commentChar` stays.
@@ -105,7 +107,8 @@ public:
     // Values that start or end with a blank or tab, or hold the comment
     // character, are written in double quotes; an empty value as nothing.
     // Nothing is escaped, so a value holding '"' or a newline, a key holding
-    // '=' and a name holding ']' do not read back as they were.
+    // '=' and a name holding ']' do not read back as they were. Time: linear
+    // in the text's size, plus one lookup per listed key.
     std::string toString() const;
 
     // Writes toString() to `path`, in place: the file is truncated and
