@@ -337,7 +337,7 @@ public:
             const auto it = run.counters.find("bytes_per_second");
             if (it == run.counters.end()) continue;
             // Names are operation/profile/size/library.
-            const std::string name = run.benchmark_name();
+            const std::string& name = run.run_name.function_name;
             const auto cut = name.rfind('/');
             results_[name.substr(0, cut)][name.substr(cut + 1)] = it->second.value / 1e6;
         }

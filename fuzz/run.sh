@@ -22,10 +22,12 @@ for target in "${targets[@]}"; do
     work=build/fuzz/corpus/$target
     artifacts=build/fuzz/artifacts/$target
     mkdir -p "$work" "$artifacts"
-    inputs=("$work" "fuzz/seeds/$target" "fuzz/regressions/$target")
-    if [ "$target" = load ] && [ -d ../shared/corpus ]; then
-        inputs+=(../shared/corpus)
-    fi
+    inputs=("$work")
+    for dir in "fuzz/seeds/$target" "fuzz/regressions/$target" ../shared/corpus; do
+        if [ -d "$dir" ] && { [ "$dir" != ../shared/corpus ] || [ "$target" = load ]; }; then
+            inputs+=("$dir")
+        fi
+    done
     log=build/fuzz/$target.log
     echo "== fuzzing $target for ${seconds}s (log: $log)"
     status=0
