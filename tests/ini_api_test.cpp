@@ -1,10 +1,9 @@
 // The ini_ functions over the one current document: opening, reading,
 // closing and the comment character for later opens.
 #include "Launcher.h"
+#include "scratch_dir.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,28 +14,18 @@ namespace {
 
 // Each test starts with no document open and the default comment character,
 // and works in a directory of its own.
-class IniApi : public ::testing::Test {
+class IniApi : public ScratchDirTest {
 protected:
     void SetUp() override {
+        ScratchDirTest::SetUp();
         ini_close();
         ini_set_comment_char(';');
-        dir_ = std::filesystem::temp_directory_path() /
-               ("ini_api_test_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
     }
     void TearDown() override {
         ini_close();
-        std::filesystem::remove_all(dir_);
+        ScratchDirTest::TearDown();
     }
-    std::string file(const std::string& name, const std::string& text) const {
-        auto path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary) << text;
-        return path;
-    }
-    std::string missing() const { return (dir_ / "missing.ini").string(); }
-
-    std::filesystem::path dir_;
+    std::string missing() const { return path("missing.ini"); }
 };
 
 TEST_F(IniApi, ReadsWithoutDocumentGiveDefaults) {
@@ -47,7 +36,7 @@ TEST_F(IniApi, ReadsWithoutDocumentGiveDefaults) {
 }
 
 TEST_F(IniApi, OpenReadsFileAndCloseDiscardsIt) {
-    const auto path = file("a.ini", "[s]\nk = v\nn = 1.5\nt = abc\n");
+    const auto path = put("a.ini", "[s]\nk = v\nn = 1.5\nt = abc\n");
     ini_open(path);
     EXPECT_EQ(ini_read_string("s", "k", "d"), "v");
     EXPECT_EQ(ini_read_string("s", "x", "d"), "d");
@@ -70,8 +59,8 @@ TEST_F(IniApi, DirectoryOpensEmptyDocument) {
 }
 
 TEST_F(IniApi, ReopeningReplacesRatherThanMerges) {
-    const auto a = file("a.ini", "[s]\nk = 1\nonly_a = x\n");
-    const auto b = file("b.ini", "[s]\nk = 2\n");
+    const auto a = put("a.ini", "[s]\nk = 1\nonly_a = x\n");
+    const auto b = put("b.ini", "[s]\nk = 2\n");
     ini_open(a);
     ini_open(a);
     EXPECT_EQ(ini_read_string("s", "k", "d"), "1");
@@ -81,7 +70,7 @@ TEST_F(IniApi, ReopeningReplacesRatherThanMerges) {
 }
 
 TEST_F(IniApi, OpenWithEmptyNameLeavesNothingOpen) {
-    ini_open(file("a.ini", "[s]\nk = v\n"));
+    ini_open(put("a.ini", "[s]\nk = v\n"));
     ini_open("");
     EXPECT_EQ(ini_read_string("s", "k", "d"), "d");
 }
@@ -101,7 +90,7 @@ TEST_F(IniApi, CommentCharAppliesFromNextOpen) {
     ini_open_from_string(text);
     EXPECT_EQ(ini_read_string("s", "a", "d"), "x");
     EXPECT_EQ(ini_read_string("s", "b", "d"), "y ; c");
-    ini_open(file("c.ini", text));
+    ini_open(put("c.ini", text));
     EXPECT_EQ(ini_read_string("s", "a", "d"), "x");
 }
 
@@ -141,7 +130,7 @@ TEST_F(IniApi, ExportIsTheRenderingNotTheInput) {
 }
 
 TEST_F(IniApi, CloseDiscardsEdits) {
-    const auto path = file("a.ini", "[s]\nk = v\n[t]\nx = 1\n");
+    const auto path = put("a.ini", "[s]\nk = v\n[t]\nx = 1\n");
     ini_open(path);
     ini_write_string("s", "k", "changed");
     ini_key_delete("t", "x");

@@ -1,11 +1,10 @@
 // The INI document: the loader's grammar line kind by line kind, lookups,
 // and the invariants on real files written by others.
 #include "IniFileIndex.h"
+#include "scratch_dir.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <array>
 #include <cmath>
@@ -552,32 +551,11 @@ TEST(Render, WhatDoesNotReadBack) {
     EXPECT_EQ(dump(loadText(doc.toString())), "[s]\n  k=; note\n");
 }
 
-class SaveToFile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("ini_save_test_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string path(const char* name) const { return (dir_ / name).string(); }
-    static std::string contents(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
-    static void put(const std::string& path, const std::string& text) {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-    std::filesystem::path dir_;
-};
+using SaveToFile = ScratchDirTest;
 
 TEST_F(SaveToFile, WritesTheRenderedText) {
     const auto doc = loadText("; c\r\n[s]\nk = v ; n\n; end");
-    const auto file = path("out.ini");
-    put(file, "much longer old content that must be replaced entirely\n");
+    const auto file = put("out.ini", "much longer old content that must be replaced entirely\n");
     ASSERT_TRUE(doc.saveToFile(file));
     EXPECT_EQ(contents(file), "; c\r\n[s]\nk = v ; n\n; end\n");
 }
@@ -588,9 +566,8 @@ TEST_F(SaveToFile, EmptyDocumentCreatesNothingButEmptiesAnExistingFile) {
     EXPECT_FALSE(std::filesystem::exists(path("none.ini")));
     EXPECT_TRUE(empty.saveToFile(path("missing-dir/none.ini")));  // nothing to read, so nothing to do
 
-    put(path("old.ini"), "[old]\n");
-    EXPECT_TRUE(empty.saveToFile(path("old.ini")));
-    EXPECT_EQ(contents(path("old.ini")), "");
+    EXPECT_TRUE(empty.saveToFile(put("old.ini", "[old]\n")));
+    EXPECT_EQ(contents("old.ini"), "");
 }
 
 TEST_F(SaveToFile, UnlistedSectionsCountAsContent) {
@@ -598,7 +575,7 @@ TEST_F(SaveToFile, UnlistedSectionsCountAsContent) {
     // the trailing comment, yet the file is created.
     const auto doc = loadText("k = \"\" ; c\n");
     ASSERT_TRUE(doc.saveToFile(path("top.ini")));
-    EXPECT_EQ(contents(path("top.ini")), "");
+    EXPECT_EQ(contents("top.ini"), "");
 }
 
 TEST_F(SaveToFile, FailuresAreReported) {
@@ -611,84 +588,80 @@ TEST_F(SaveToFile, FailuresAreReported) {
     EXPECT_FALSE(loadText("; only a comment\n").saveToFile("/dev/full"));
 }
 
+// The real INI files of the shared corpus, when it is there, each loaded
+// with ';' and with '#' as the comment character.
+class Corpus : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::filesystem::is_directory(dir_)) {
+            GTEST_SKIP() << "no corpus at " << dir_;
+        }
+    }
+    template <typename Check>
+    int forEachFile(Check check) const {
+        int files = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_)) {
+            const auto extension = entry.path().extension();
+            if (!entry.is_regular_file() || extension == ".md" || extension == ".tsv") {
+                continue;
+            }
+            ++files;
+            for (const char commentChar : {';', '#'}) {
+                SCOPED_TRACE(entry.path().string() + " with " + commentChar);
+                std::ifstream in(entry.path(), std::ios::binary);
+                ini::IniFileIndex doc;
+                doc.load(in, commentChar);
+                check(doc);
+            }
+        }
+        return files;
+    }
+    const std::filesystem::path dir_ = INI_CORPUS_DIR;
+};
+
 // Loading the rendering gives back every listed entry, and rendering is then
 // stable.
-TEST(Corpus, RoundTrips) {
-    const std::filesystem::path dir = INI_CORPUS_DIR;
-    if (!std::filesystem::is_directory(dir)) {
-        GTEST_SKIP() << "no corpus at " << dir;
-    }
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
-        if (!entry.is_regular_file() || entry.path().extension() == ".md" ||
-            entry.path().extension() == ".tsv") {
-            continue;
-        }
-        for (const char commentChar : {';', '#'}) {
-            SCOPED_TRACE(entry.path().string() + " with " + commentChar);
-            std::ifstream in(entry.path(), std::ios::binary);
-            ini::IniFileIndex first;
-            first.load(in, commentChar);
-            const std::string text = first.toString();
-            const auto second = loadText(text, commentChar);
-            EXPECT_EQ(second.toString(), text);
-            EXPECT_EQ(second.trailingComment, first.trailingComment);
-            ASSERT_EQ(second.sectionOrder, first.sectionOrder);
-            for (const auto& [name, section] : first.sections) {
-                if (!name.empty() && std::find(first.sectionOrder.begin(), first.sectionOrder.end(), name) ==
-                                         first.sectionOrder.end()) {
-                    continue;  // unlisted sections are not written
-                }
-                const auto& again = second.sections.at(name);
-                EXPECT_EQ(again.comment, section.comment) << name;
-                ASSERT_EQ(again.keyOrder, section.keyOrder) << name;
-                for (const auto& key : section.keyOrder) {
-                    const auto& a = section.values.at(key);
-                    const auto& b = again.values.at(key);
-                    EXPECT_EQ(b.value, a.value) << name << "/" << key;
-                    EXPECT_EQ(b.comment, a.comment) << name << "/" << key;
-                    EXPECT_EQ(b.inlineComment, a.inlineComment) << name << "/" << key;
-                }
+TEST_F(Corpus, RoundTrips) {
+    forEachFile([](const ini::IniFileIndex& first) {
+        const std::string text = first.toString();
+        const auto second = loadText(text, first.commentChar);
+        EXPECT_EQ(second.toString(), text);
+        EXPECT_EQ(second.trailingComment, first.trailingComment);
+        ASSERT_EQ(second.sectionOrder, first.sectionOrder);
+        for (const auto& [name, section] : first.sections) {
+            if (!name.empty() && std::find(first.sectionOrder.begin(), first.sectionOrder.end(), name) ==
+                                     first.sectionOrder.end()) {
+                continue;  // unlisted sections are not written
+            }
+            const auto& again = second.sections.at(name);
+            EXPECT_EQ(again.comment, section.comment) << name;
+            ASSERT_EQ(again.keyOrder, section.keyOrder) << name;
+            for (const auto& key : section.keyOrder) {
+                const auto& a = section.values.at(key);
+                const auto& b = again.values.at(key);
+                EXPECT_EQ(b.value, a.value) << name << "/" << key;
+                EXPECT_EQ(b.comment, a.comment) << name << "/" << key;
+                EXPECT_EQ(b.inlineComment, a.inlineComment) << name << "/" << key;
             }
         }
-    }
+    });
 }
 
-// Every file in the shared corpus: the invariants hold and every listed key
-// reads back, with either comment character.
-TEST(Corpus, LoadsRealFiles) {
-    const std::filesystem::path dir = INI_CORPUS_DIR;
-    if (!std::filesystem::is_directory(dir)) {
-        GTEST_SKIP() << "no corpus at " << dir;
-    }
-    int files = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
-        if (!entry.is_regular_file() || entry.path().extension() == ".md" ||
-            entry.path().extension() == ".tsv") {
-            continue;
-        }
-        ++files;
-        for (const char commentChar : {';', '#'}) {
-            SCOPED_TRACE(entry.path().string() + " with " + commentChar);
-            std::ifstream in(entry.path(), std::ios::binary);
-            ini::IniFileIndex doc;
-            doc.load(in, commentChar);
-            EXPECT_EQ(ini_test::invariantViolation(doc), "");
-            for (const auto& name : doc.sectionOrder) {
-                for (const auto& key : doc.sections.at(name).keyOrder) {
-                    EXPECT_EQ(doc.read(name, key, "\x01missing"), doc.sections.at(name).values.at(key).value);
-                }
+// The invariants hold and every listed key reads back.
+TEST_F(Corpus, LoadsRealFiles) {
+    const int files = forEachFile([](const ini::IniFileIndex& doc) {
+        EXPECT_EQ(ini_test::invariantViolation(doc), "");
+        for (const auto& name : doc.sectionOrder) {
+            for (const auto& key : doc.sections.at(name).keyOrder) {
+                EXPECT_EQ(doc.read(name, key, "\x01missing"), doc.sections.at(name).values.at(key).value);
             }
         }
-    }
+    });
     EXPECT_GT(files, 40);
 }
 
-TEST(Corpus, SpotChecks) {
-    const std::filesystem::path dir = INI_CORPUS_DIR;
-    if (!std::filesystem::is_directory(dir)) {
-        GTEST_SKIP() << "no corpus at " << dir;
-    }
-    std::ifstream in(dir / "0ad-data-common/default.cfg", std::ios::binary);
+TEST_F(Corpus, SpotChecks) {
+    std::ifstream in(dir_ / "0ad-data-common/default.cfg", std::ios::binary);
     ini::IniFileIndex doc;
     doc.load(in, ';');
     EXPECT_FALSE(doc.sectionOrder.empty());

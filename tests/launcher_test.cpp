@@ -1,18 +1,15 @@
 // The launcher: the millisecond conversion and wait request in-process, and
 // the built program run end to end in a temporary directory.
 #include "LaunchSequence.h"
+#include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -75,27 +72,12 @@ TEST(SleepMs, NegativeCountReturnsAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 }
 
-// Runs the built launcher in a fresh directory holding `config` (none when
-// `config` is null) and keeps what it printed.
-class LauncherRun : public ::testing::Test {
+// Runs the built launcher in a directory of its own, where the test puts
+// config.ini and finds what the launcher printed.
+class LauncherRun : public ScratchDirTest {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("launcher_test_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void writeConfig(const std::string& text) const { put("config.ini", text); }
 
-    void writeConfig(const std::string& text) const {
-        std::ofstream(dir_ / "config.ini", std::ios::binary) << text;
-    }
-    std::string read(const std::string& name) const {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
     // Runs the launcher with a line of arguments that it must ignore.
     int run() const {
         const std::string command =
@@ -103,7 +85,6 @@ protected:
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    std::filesystem::path dir_;
 };
 
 TEST_F(LauncherRun, PauseLiesBetweenTheCommands) {
@@ -114,18 +95,18 @@ TEST_F(LauncherRun, PauseLiesBetweenTheCommands) {
         "ms = 300.9\n"
         "cmd2 = \"date +%s%N > t2; echo two\"\n");
     ASSERT_EQ(run(), 0);
-    EXPECT_EQ(read("stdout.txt"), "one\ntwo\n");
-    EXPECT_EQ(read("stderr.txt"), "");
-    const long long t1 = std::stoll(read("t1"));
-    const long long t2 = std::stoll(read("t2"));
+    EXPECT_EQ(contents("stdout.txt"), "one\ntwo\n");
+    EXPECT_EQ(contents("stderr.txt"), "");
+    const long long t1 = std::stoll(contents("t1"));
+    const long long t2 = std::stoll(contents("t2"));
     EXPECT_GE(t2 - t1, 300LL * 1000000);
     EXPECT_LT(t2 - t1, 5000LL * 1000000);
 }
 
 TEST_F(LauncherRun, WithoutConfigRunsEmptyCommandsAndExitsZero) {
     ASSERT_EQ(run(), 0);
-    EXPECT_EQ(read("stdout.txt"), "");
-    EXPECT_EQ(read("stderr.txt"), "");
+    EXPECT_EQ(contents("stdout.txt"), "");
+    EXPECT_EQ(contents("stderr.txt"), "");
     EXPECT_FALSE(std::filesystem::exists(dir_ / "config.ini"));  // writes no file
 }
 
@@ -138,19 +119,19 @@ TEST_F(LauncherRun, KeysElsewhereAreNotSeen) {
         "cmd2 = \"echo unclosed\n"
         "ms = -1\n");
     ASSERT_EQ(run(), 0);
-    EXPECT_EQ(read("stdout.txt"), "");
+    EXPECT_EQ(contents("stdout.txt"), "");
 }
 
 TEST_F(LauncherRun, QuotedCommandKeepsSemicolons) {
     writeConfig("[settings]\ncmd1 = \"echo a; echo b\" ; runs both\ncmd2 = echo c;echo d\n");
     ASSERT_EQ(run(), 0);
-    EXPECT_EQ(read("stdout.txt"), "a\nb\nc\n");
+    EXPECT_EQ(contents("stdout.txt"), "a\nb\nc\n");
 }
 
 TEST_F(LauncherRun, FailingCommandDoesNotStopTheRest) {
     writeConfig("[settings]\ncmd1 = \"exit 3\"\ncmd2 = echo after\n");
     ASSERT_EQ(run(), 0);
-    EXPECT_EQ(read("stdout.txt"), "after\n");
+    EXPECT_EQ(contents("stdout.txt"), "after\n");
 }
 
 TEST_F(LauncherRun, FileIsReadAgainAtEachStep) {
@@ -160,7 +141,7 @@ TEST_F(LauncherRun, FileIsReadAgainAtEachStep) {
         "cmd1 = \"printf '[settings]\\ncmd2 = echo rewritten\\n' > config.ini\"\n"
         "cmd2 = echo original\n");
     ASSERT_EQ(run(), 0);
-    EXPECT_EQ(read("stdout.txt"), "rewritten\n");
+    EXPECT_EQ(contents("stdout.txt"), "rewritten\n");
 }
 
 }  // namespace
