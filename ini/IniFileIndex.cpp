@@ -40,7 +40,7 @@ public:
 
 private:
     void header(std::string_view line);
-    void keyLine(std::string_view line);
+    void keyLine(std::string_view line, std::size_t equals);
     IniFileSection& currentSection();
 
     IniFileIndex& doc_;
@@ -61,8 +61,8 @@ void Loader::line(std::string_view raw) {
         pending_.push_back('\n');
     } else if (line.front() == '[') {
         header(line);
-    } else if (line.find('=') != std::string_view::npos) {
-        keyLine(line);
+    } else if (const auto equals = line.find('='); equals != std::string_view::npos) {
+        keyLine(line, equals);
     }
     // Any other line is dropped and the pending block carries over past it.
 }
@@ -72,12 +72,14 @@ void Loader::header(std::string_view line) {
     if (close != std::string_view::npos) {
         const std::string_view name = line.substr(1, close - 1);
         currentName_.assign(name);
-        const auto found = doc_.sections.find(name);
-        current_ = found == doc_.sections.end() ? nullptr : &found->second;
+        auto slot = doc_.sections.lower_bound(name);
+        const bool exists = slot != doc_.sections.end() && slot->first == name;
+        current_ = exists ? &slot->second : nullptr;
         // A name holding '[' becomes current but is never listed; a repeated
         // header switches back to the existing section and its block is lost.
-        if (current_ == nullptr && name.find('[') == std::string_view::npos) {
-            current_ = &doc_.sections[currentName_];
+        if (!exists && name.find('[') == std::string_view::npos) {
+            slot = doc_.sections.emplace_hint(slot, currentName_, IniFileSection{});
+            current_ = &slot->second;
             current_->comment = pending_;
             doc_.sectionOrder.push_back(currentName_);
         }
@@ -85,8 +87,7 @@ void Loader::header(std::string_view line) {
     pending_.clear();
 }
 
-void Loader::keyLine(std::string_view line) {
-    const auto equals = line.find('=');
+void Loader::keyLine(std::string_view line, std::size_t equals) {
     const std::string_view key = trim(line.substr(0, equals));
     std::string_view rest = trim(line.substr(equals + 1));
     std::string_view value;
