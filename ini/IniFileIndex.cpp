@@ -9,6 +9,9 @@
 #include <istream>
 #include <limits>
 
+#include <locale.h>
+#include <stdlib.h>
+
 namespace ini {
 namespace {
 
@@ -180,6 +183,17 @@ void append_key_line(std::string& out, const std::string& key, const IniValue& e
     out += '\n';
 }
 
+// atof's syntax and result, but always with '.' as the decimal point: the
+// process locale (set by any program that calls setlocale) must not change
+// what a stored number means.
+double c_locale_atof(const char* text) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (cLocale == locale_t{}) {
+        return std::atof(text);  // cannot happen for "C"; keeps the old reading
+    }
+    return strtod_l(text, nullptr, cLocale);
+}
+
 }  // namespace
 
 void IniFileIndex::load(std::istream& in, char newCommentChar) {
@@ -187,13 +201,26 @@ void IniFileIndex::load(std::istream& in, char newCommentChar) {
     Loader loader(*this, newCommentChar);
 
     // Lines are cut out of large blocks; only a line that straddles two
-    // blocks is copied.
+    // blocks is copied. The blocks come straight from the stream buffer, so
+    // an exception mask on the stream (failbit is a common one) cannot throw
+    // away the last, short block.
     constexpr std::size_t blockSize = 1 << 16;
     std::string block(blockSize, '\0');
     std::string partial;
-    while (in) {
-        in.read(block.data(), static_cast<std::streamsize>(blockSize));
-        const auto got = static_cast<std::size_t>(in.gcount());
+    std::streambuf* const source = in.good() ? in.rdbuf() : nullptr;
+    bool readError = false;
+    // As istream::read does, a stream buffer that throws (a file that is a
+    // directory) ends the input and is reported through badbit.
+    const auto nextBlock = [&]() -> std::size_t {
+        try {
+            return static_cast<std::size_t>(source->sgetn(block.data(), static_cast<std::streamsize>(blockSize)));
+        } catch (...) {
+            readError = true;
+            return 0;
+        }
+    };
+    while (source != nullptr) {
+        const auto got = nextBlock();
         if (got == 0) {
             break;
         }
@@ -222,6 +249,14 @@ void IniFileIndex::load(std::istream& in, char newCommentChar) {
         loader.line(partial);
     }
     trailingComment = loader.pending();
+    // At end of input, as after any read to the end; the failbit that such a
+    // read also sets is left out, so a mask that holds it does not throw.
+    // A read error sets badbit, which throws only when the mask asks for it.
+    if (readError) {
+        in.setstate(std::ios::badbit);
+    } else if (source != nullptr && (in.exceptions() & std::ios::eofbit) == 0) {
+        in.setstate(std::ios::eofbit);
+    }
 }
 
 void IniFileIndex::clear() {
@@ -254,7 +289,7 @@ float IniFileIndex::read(std::string_view section, std::string_view key, float d
     if (entry == nullptr) {
         return defaultValue;
     }
-    return static_cast<float>(std::atof(entry->value.c_str()));
+    return static_cast<float>(c_locale_atof(entry->value.c_str()));
 }
 
 bool IniFileIndex::sectionExists(std::string_view section) const {
@@ -389,11 +424,13 @@ bool IniFileIndex::saveToFile(const std::string& path) const {
             return true;
         }
     }
+    // Rendered before the file is touched: if rendering fails (memory), the
+    // file keeps its old content.
+    const std::string text = toString();
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {
         return false;
     }
-    const std::string text = toString();
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     return !out.fail();

@@ -59,7 +59,9 @@ public:
     // `trailingComment` is replaced. Malformed lines are dropped silently.
     // Time: linear in the input's size, plus one map lookup (logarithmic in
     // the number of sections or keys) per header and key line. The stream is
-    // read in 64 KiB blocks and never held whole.
+    // read in 64 KiB blocks and never held whole, and is left at its end with
+    // eofbit set; its exception mask is kept and throws only for badbit (a
+    // read error).
     void load(std::istream& in, char commentChar);
 
     // Empties the document; `commentChar` stays.
@@ -68,8 +70,9 @@ public:
     // The value of `key` in `section`, or `defaultValue` when either is absent.
     std::string read(std::string_view section, std::string_view key, std::string_view defaultValue) const;
 
-    // The value read as the C library's atof reads it (so "2.5abc" gives 2.5,
-    // "abc" gives 0, "0x10" gives 16) and rounded to float; `defaultValue`
+    // The value read as the C library's atof reads it in the "C" locale,
+    // whatever the process locale (so "2.5abc" gives 2.5, "abc" gives 0,
+    // "0x10" gives 16, "1,5" gives 1) and rounded to float; `defaultValue`
     // when the section or key is absent.
     float read(std::string_view section, std::string_view key, float defaultValue) const;
 

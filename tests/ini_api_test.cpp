@@ -47,15 +47,19 @@ TEST_F(IniApi, OpenReadsFileAndCloseDiscardsIt) {
     EXPECT_EQ(ini_read_string("s", "k", "d"), "d");
 }
 
-TEST_F(IniApi, MissingFileOpensEmptyDocument) {
-    ini_open(missing());
-    EXPECT_EQ(ini_read_string("s", "k", "d"), "d");
-    EXPECT_EQ(ini_read_real("s", "k", 3), 3.0F);
-}
-
-TEST_F(IniApi, DirectoryOpensEmptyDocument) {
-    ini_open(dir_.string());
-    EXPECT_EQ(ini_read_string("s", "k", "d"), "d");
+// Reads alone cannot tell an empty document from none at all; an edit and
+// the exported text can.
+TEST_F(IniApi, UnreadableFilesOpenEmptyDocuments) {
+    for (const std::string& name : {missing(), dir_.string()}) {
+        SCOPED_TRACE(name);
+        ini_open(name);
+        EXPECT_EQ(ini_read_string("s", "k", "d"), "d");
+        EXPECT_EQ(ini_read_real("s", "k", 3), 3.0F);
+        EXPECT_FALSE(ini_section_exists("s"));
+        ini_write_string("s", "k", "v");
+        EXPECT_EQ(ini_full_file_text(), "[s]\nk = v\n");
+        ini_close();
+    }
 }
 
 TEST_F(IniApi, ReopeningReplacesRatherThanMerges) {

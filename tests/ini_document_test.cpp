@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <array>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -201,6 +206,30 @@ TEST(Load, UnreadableStreamSetsOnlyCommentCharAndTrailing) {
     EXPECT_EQ(dump(doc), "[s]\n  k=v\n");
 }
 
+TEST(Load, StreamExceptionMaskNeitherThrowsNorLosesTheTail) {
+    // Below and above the loader's 64 KiB read block: the last read is short
+    // either way, which sets failbit on an ordinary read.
+    for (const std::size_t keys : {3U, 20000U}) {
+        SCOPED_TRACE(keys);
+        std::string text = "[s]\n";
+        for (std::size_t i = 0; i < keys; ++i) {
+            text += "k" + std::to_string(i) + " = v" + std::to_string(i) + "\n";
+        }
+        std::istringstream in(text);
+        const auto mask = std::ios::failbit | std::ios::badbit;
+        in.exceptions(mask);
+        ini::IniFileIndex doc;
+        ASSERT_NO_THROW(doc.load(in, ';'));
+        EXPECT_EQ(doc.sections.at("s").keyOrder.size(), keys);
+        EXPECT_EQ(doc.read("s", "k" + std::to_string(keys - 1), ""), "v" + std::to_string(keys - 1));
+        EXPECT_EQ(in.exceptions(), mask);
+        EXPECT_TRUE(in.eof());
+        in.exceptions(std::ios::goodbit);
+        in.clear();
+        EXPECT_EQ(in.peek(), std::char_traits<char>::eof()) << "stream not at its end";
+    }
+}
+
 TEST(Document, ClearKeepsCommentChar) {
     auto doc = loadText("[s]\nk=v\n# end\n", '#');
     doc.clear();
@@ -260,6 +289,47 @@ TEST(Read, FloatIsAtofNarrowedToFloat) {
     EXPECT_TRUE(std::signbit(loadText("[s]\nk = -0\n").read("s", "k", 7.0F)));
     EXPECT_EQ(loadText("[s]\nk = 1\n").read("s", "missing", 7.5F), 7.5F);
     EXPECT_EQ(loadText("[s]\nk = 1\n").read("t", "k", 7.5F), 7.5F);
+}
+
+// Runs with the process in a locale whose decimal point is ',' (as any
+// program that calls setlocale(LC_ALL, "") may be) and puts "C" back after.
+class CommaLocale : public ScratchDirTest {
+protected:
+    void SetUp() override {
+        ScratchDirTest::SetUp();
+        if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+            // Not installed: compile it into the scratch directory.
+            const std::string command = "localedef -i de_DE -f UTF-8 '" + path("de_DE.UTF-8") + "' 2>/dev/null";
+            if (std::system(command.c_str()) == 0) {
+                ::setenv("LOCPATH", dir_.c_str(), 1);
+            }
+            if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+                GTEST_SKIP() << "no de_DE.UTF-8 locale, and localedef could not build one";
+            }
+        }
+        ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+    }
+    void TearDown() override {
+        std::setlocale(LC_ALL, "C");
+        ::unsetenv("LOCPATH");
+        ScratchDirTest::TearDown();
+    }
+};
+
+TEST_F(CommaLocale, FloatsAreReadAndWrittenWithADot) {
+    struct Case {
+        const char* stored;
+        float expected;
+    };
+    for (const auto& c : std::vector<Case>{{"1500.75", 1500.75F}, {"1,5", 1.0F}, {"-2.5e1", -25.0F},
+                                           {"0x1.8p1", 3.0F}, {"  .5", 0.5F}}) {
+        SCOPED_TRACE(c.stored);
+        EXPECT_EQ(loadText("[s]\nk = \""s + c.stored + "\"\n").read("s", "k", 7.0F), c.expected);
+    }
+    ini::IniFileIndex doc;
+    doc.write("s", "k", 2.5F);
+    EXPECT_EQ(doc.read("s", "k", ""), "2.5");
+    EXPECT_EQ(doc.read("s", "k", 0.0F), 2.5F);
 }
 
 struct EditCase {
@@ -586,6 +656,51 @@ TEST_F(SaveToFile, FailuresAreReported) {
     // Opens fine, then every write fails: must not be reported as success.
     EXPECT_FALSE(doc.saveToFile("/dev/full"));
     EXPECT_FALSE(loadText("; only a comment\n").saveToFile("/dev/full"));
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define INI_TEST_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define INI_TEST_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// The size of this process's address space in bytes.
+std::size_t addressSpaceSize() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+TEST_F(SaveToFile, RenderingThatFailsLeavesTheFileAlone) {
+#ifdef INI_TEST_ADDRESS_SANITIZER
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit this test sets";
+#else
+    const auto file = put("keep.ini", "[old]\nk = v\n");
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        // A 64 MiB value, then too little address space left to render it.
+        ini::IniFileIndex doc;
+        doc.write("s", "k", std::string(std::size_t{64} << 20, 'x'));
+        const rlim_t limit = addressSpaceSize() + (std::size_t{16} << 20);
+        const rlimit cap{limit, limit};
+        ::setrlimit(RLIMIT_AS, &cap);
+        try {
+            static_cast<void>(doc.saveToFile(file));
+            ::_exit(1);  // rendering should not have fit
+        } catch (const std::bad_alloc&) {
+            ::_exit(0);
+        }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child could render a 64 MiB document within the limit";
+    EXPECT_EQ(contents("keep.ini"), "[old]\nk = v\n");
+#endif
 }
 
 // The real INI files of the shared corpus, when it is there, each loaded
