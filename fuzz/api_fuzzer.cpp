@@ -7,6 +7,9 @@
 //   open and applies the same edits;
 // - an open of a file that cannot be read gives an empty document that keeps
 //   the comment character of the last load.
+// The model is the library's own document, so this checks the forwarding
+// layer (open state, comment character, argument passing), not the
+// document's behaviour, which the load and edit targets check.
 #include "Launcher.h"
 #include "fuzz_support.h"
 

@@ -46,7 +46,11 @@ public:
     std::string text(std::size_t limit = 255) {
         std::size_t length = byte();
         if (length == 255 && limit > 255) {
-            length = std::size_t{byte()} << 8 | byte();
+            // Two statements: the order of two reads in one expression is
+            // unspecified.
+            const std::size_t high = byte();
+            const std::size_t low = byte();
+            length = high << 8 | low;
         }
         length = std::min({length, limit, size_ - pos_});
         std::string out(reinterpret_cast<const char*>(data_ + pos_), length);

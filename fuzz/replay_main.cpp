@@ -25,22 +25,32 @@ void replay(const std::filesystem::path& file) {
 
 }  // namespace
 
+// Every argument must exist: a moved or misspelt seed folder fails the run
+// instead of replaying nothing. An empty folder is fine (regressions start
+// empty) as long as the run as a whole replays something.
 int main(int argc, char** argv) {
     std::size_t count = 0;
     for (int i = 1; i < argc; ++i) {
         const std::filesystem::path path = argv[i];
         if (std::filesystem::is_directory(path)) {
             for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
-                if (entry.is_regular_file()) {
+                if (entry.is_regular_file() && entry.path().filename() != ".gitkeep") {
                     replay(entry.path());
                     ++count;
                 }
             }
-        } else if (std::filesystem::exists(path)) {
+        } else if (std::filesystem::is_regular_file(path)) {
             replay(path);
             ++count;
+        } else {
+            std::fprintf(stderr, "no such file or directory: %s\n", argv[i]);
+            return 1;
         }
     }
     std::printf("replayed %zu inputs\n", count);
+    if (count == 0) {
+        std::fprintf(stderr, "nothing to replay\n");
+        return 1;
+    }
     return 0;
 }

@@ -23,11 +23,8 @@ for target in "${targets[@]}"; do
     artifacts=build/fuzz/artifacts/$target
     mkdir -p "$work" "$artifacts"
     inputs=("$work")
-    for dir in "fuzz/seeds/$target" "fuzz/regressions/$target" ../shared/corpus; do
-        if [ -d "$dir" ] && { [ "$dir" != ../shared/corpus ] || [ "$target" = load ]; }; then
-            inputs+=("$dir")
-        fi
-    done
+    inputs+=("fuzz/seeds/$target" "fuzz/regressions/$target")
+    [ "$target" != load ] || inputs+=(tests/corpus)
     log=build/fuzz/$target.log
     echo "== fuzzing $target for ${seconds}s (log: $log)"
     status=0

@@ -299,7 +299,8 @@ protected:
         ScratchDirTest::SetUp();
         if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
             // Not installed: compile it into the scratch directory.
-            const std::string command = "localedef -i de_DE -f UTF-8 '" + path("de_DE.UTF-8") + "' 2>/dev/null";
+            const std::string command =
+                "localedef -i de_DE -f UTF-8 '" + path("de_DE.UTF-8") + "' 2>/dev/null";
             if (std::system(command.c_str()) == 0) {
                 ::setenv("LOCPATH", dir_.c_str(), 1);
             }
@@ -321,8 +322,8 @@ TEST_F(CommaLocale, FloatsAreReadAndWrittenWithADot) {
         const char* stored;
         float expected;
     };
-    for (const auto& c : std::vector<Case>{{"1500.75", 1500.75F}, {"1,5", 1.0F}, {"-2.5e1", -25.0F},
-                                           {"0x1.8p1", 3.0F}, {"  .5", 0.5F}}) {
+    for (const auto& c : std::vector<Case>{
+             {"1500.75", 1500.75F}, {"1,5", 1.0F}, {"-2.5e1", -25.0F}, {"0x1.8p1", 3.0F}, {"  .5", 0.5F}}) {
         SCOPED_TRACE(c.stored);
         EXPECT_EQ(loadText("[s]\nk = \""s + c.stored + "\"\n").read("s", "k", 7.0F), c.expected);
     }
@@ -703,15 +704,11 @@ TEST_F(SaveToFile, RenderingThatFailsLeavesTheFileAlone) {
 #endif
 }
 
-// The real INI files of the shared corpus, when it is there, each loaded
-// with ';' and with '#' as the comment character.
+// The real INI files of tests/corpus, each loaded with ';' and with '#' as
+// the comment character.
 class Corpus : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!std::filesystem::is_directory(dir_)) {
-            GTEST_SKIP() << "no corpus at " << dir_;
-        }
-    }
+    void SetUp() override { ASSERT_TRUE(std::filesystem::is_directory(dir_)) << dir_; }
     template <typename Check>
     int forEachFile(Check check) const {
         int files = 0;

@@ -15,7 +15,8 @@ deb=$(find "$work" -maxdepth 1 -name '*.deb')
 echo "package: $(basename "$deb")"
 
 info=$(dpkg-deb -f "$deb")
-for field in 'Package: inifileindex' 'Version: 0.1.0' 'Architecture: amd64' 'Section: utils'; do
+arch=$(dpkg --print-architecture)
+for field in 'Package: inifileindex' 'Version: 0.1.0' "Architecture: $arch" 'Section: utils'; do
     grep -qx "$field" <<<"$info" || { echo "missing '$field' in:"; echo "$info"; exit 1; }
 done
 depends=$(dpkg-deb -f "$deb" Depends)
