@@ -1,21 +1,18 @@
-// Loads arbitrary text (the first byte is the comment character), renders
-// it, loads the rendering and checks what the text form guarantees:
+// Loads arbitrary text (the first byte is the comment character) and checks:
 // - the invariants hold for every document;
-// - every listed section comes back in the same order with the same comment,
-//   and so does the trailing comment;
-// - every listed key whose value the text form can carry comes back with the
-//   same value, comment and inline comment, and no key appears that was not
-//   listed before;
-// - when every listed value can be carried, the second rendering equals the
-//   first;
-// - the same holds from the second document to a third loaded from its
-//   rendering, so where the values allow it the rendering is stable.
-// The comparisons apply when the comment character is printable and not
-// '[', '=' or '"', the characters the grammar gives another meaning.
+// - the lookups (sections, keys, values, their order, inline comments) equal
+//   those of an independent reading that ignores every line it does not
+//   store, so lines kept as text never change what is read;
+// - every input line that does not register a section or store a key comes
+//   back verbatim as a line of the rendering;
+// - for comment characters the text form can carry (printable, not '[', '='
+//   or '"') and values it can carry, loading the rendering gives the same
+//   lookups and the same rendering again.
 #include "fuzz_support.h"
+#include "reference_lookups.h"
 
 #include <algorithm>
-#include <sstream>
+#include <unordered_set>
 
 namespace {
 
@@ -41,56 +38,72 @@ bool listed(const std::vector<std::string>& order, const std::string& name) {
     return std::find(order.begin(), order.end(), name) != order.end();
 }
 
-// The sections whose listed keys are written: the listed ones and the
-// unlisted top section.
-std::vector<std::string> writtenSections(const ini::IniFileIndex& doc) {
-    std::vector<std::string> names = doc.sectionOrder;
-    if (doc.sections.count("") != 0 && !listed(doc.sectionOrder, "")) {
-        names.emplace_back();
+// Compares everything a lookup can see; comment blocks are not compared.
+void requireSameLookups(const ini::IniFileIndex& a, const ini::IniFileIndex& b, const char* what,
+                        const std::string& text) {
+    fuzz::require(a.sectionOrder == b.sectionOrder, what, "section order\n" + text);
+    fuzz::require(a.sections.size() == b.sections.size(), what, "sections\n" + text);
+    for (const auto& [name, section] : a.sections) {
+        const auto other = b.sections.find(name);
+        fuzz::require(other != b.sections.end(), what, "section " + name + "\n" + text);
+        fuzz::require(section.keyOrder == other->second.keyOrder, what, "key order of " + name + "\n" + text);
+        fuzz::require(section.values.size() == other->second.values.size(), what, "keys of " + name);
+        for (const auto& [key, entry] : section.values) {
+            const auto found = other->second.values.find(key);
+            fuzz::require(found != other->second.values.end() && found->second.value == entry.value &&
+                              found->second.inlineComment == entry.inlineComment,
+                          what, name + "/" + key + "\n" + text);
+        }
     }
-    return names;
 }
 
-void checkRoundTrip(const ini::IniFileIndex& first, const ini::IniFileIndex& second,
-                    const std::string& text) {
-    fuzz::require(second.sectionOrder == first.sectionOrder, "section order survives", text);
-    fuzz::require(second.trailingComment == first.trailingComment, "trailing comment survives", text);
-    bool everyValue = true;
-    for (const auto& name : writtenSections(first)) {
-        const auto& before = first.sections.at(name);
-        const auto again = second.sections.find(name);
-        if (again == second.sections.end()) {
-            // Only the unlisted top section can vanish: when none of its
-            // key lines stores anything.
-            for (const auto& key : before.keyOrder) {
-                fuzz::require(!valueRoundTrips(before.values.at(key).value, first.commentChar),
-                              "top section survives", key);
-                everyValue = false;
+// Whether the text form carries every listed value of the written sections.
+bool everyValueRoundTrips(const ini::IniFileIndex& doc) {
+    for (const auto& [name, section] : doc.sections) {
+        if (!name.empty() && !listed(doc.sectionOrder, name)) {
+            continue;  // never written
+        }
+        for (const auto& key : section.keyOrder) {
+            if (!valueRoundTrips(section.values.at(key).value, doc.commentChar)) {
+                return false;
             }
-            continue;
-        }
-        if (listed(first.sectionOrder, name)) {
-            fuzz::require(again->second.comment == before.comment, "section comment survives", name);
-        }
-        for (const auto& key : again->second.keyOrder) {
-            fuzz::require(listed(before.keyOrder, key), "no key appears", key);
-        }
-        for (const auto& key : before.keyOrder) {
-            const auto& value = before.values.at(key);
-            if (!valueRoundTrips(value.value, first.commentChar)) {
-                everyValue = false;
-                continue;
-            }
-            const auto found = again->second.values.find(key);
-            fuzz::require(found != again->second.values.end() && listed(again->second.keyOrder, key),
-                          "key survives", key);
-            fuzz::require(found->second.value == value.value, "value survives", key);
-            fuzz::require(found->second.comment == value.comment, "key comment survives", key);
-            fuzz::require(found->second.inlineComment == value.inlineComment, "inline comment survives", key);
         }
     }
-    if (everyValue) {
-        fuzz::require(second.toString() == text, "rendering reproduces itself", text);
+    return true;
+}
+
+// Whether `line` (trimmed) could have registered a section or stored a key:
+// only such lines may be rewritten by the rendering.
+bool mayBeStored(std::string_view raw, const ini::IniFileIndex& doc) {
+    const auto first = raw.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos || raw[first] == doc.commentChar) {
+        return false;
+    }
+    if (raw[first] == '[') {
+        return raw.find(']', first) != std::string_view::npos;
+    }
+    return raw.find('=') != std::string_view::npos;
+}
+
+void requireKeptLines(std::string_view input, const ini::IniFileIndex& doc, const std::string& text) {
+    std::unordered_set<std::string_view> rendered;
+    for (std::string_view rest = text; !rest.empty();) {
+        const auto end = rest.find('\n');
+        rendered.insert(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    }
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    while (input.substr(0, bom.size()) == bom) {
+        input.remove_prefix(bom.size());
+    }
+    while (!input.empty()) {
+        const auto end = input.find('\n');
+        const std::string_view line = input.substr(0, end);
+        input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
+        if (rendered.count(line) == 0) {
+            fuzz::require(mayBeStored(line, doc), "every line that stores nothing is kept",
+                          std::string(line));
+        }
     }
 }
 
@@ -101,20 +114,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const char commentChar = static_cast<char>(data[0]);
-    const auto first =
-        ini_test::loadText(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1), commentChar);
+    const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
+    const auto first = ini_test::loadText(input, commentChar);
     fuzz::requireInvariants(first);
+    requireSameLookups(first, fuzz::referenceLookups(input, commentChar),
+                       "lookups as the reference reads them", std::string(input));
 
     const std::string text = first.toString();
-    const auto second = ini_test::loadText(text, commentChar);
-    fuzz::requireInvariants(second);
-    if (commentCharRoundTrips(commentChar)) {
-        checkRoundTrip(first, second, text);
-        // The second document can still hold values the text form cannot
-        // carry (a quoted value with a CR, read back unquoted and holding
-        // '"'); the same guarantees apply to it in turn.
-        const std::string normalised = second.toString();
-        checkRoundTrip(second, ini_test::loadText(normalised, commentChar), normalised);
+    requireKeptLines(input, first, text);
+    if (commentCharRoundTrips(commentChar) && everyValueRoundTrips(first)) {
+        const auto second = ini_test::loadText(text, commentChar);
+        fuzz::requireInvariants(second);
+        // Unlisted entries (a name holding '[', `k = "" ; c`) are not
+        // written; only what the rendering carries is compared.
+        for (const auto& name : second.sectionOrder) {
+            fuzz::require(listed(first.sectionOrder, name), "no section appears", name);
+        }
+        fuzz::require(second.sectionOrder == first.sectionOrder, "section order survives", text);
+        for (const auto& [name, section] : first.sections) {
+            if (!name.empty() && !listed(first.sectionOrder, name)) {
+                continue;
+            }
+            for (const auto& key : section.keyOrder) {
+                fuzz::require(second.read(name, key, "\x01") == section.values.at(key).value,
+                              "value survives", name + "/" + key + "\n" + text);
+            }
+        }
+        fuzz::require(second.toString() == text, "rendering reproduces itself", text);
     }
     return 0;
 }

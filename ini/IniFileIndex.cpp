@@ -1,5 +1,7 @@
 #include "IniFileIndex.h"
 
+#include "IniFileSave.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -34,16 +36,28 @@ std::string_view trim(std::string_view s) { return rtrim(ltrim(s)); }
 
 // The state of one `load`: the current section and the comment block that
 // waits for the next header or key line.
+//
+// Every line that does not register a new listed section or store a new key
+// in a written section (a listed one, or the headerless one above the first
+// header) joins the pending block byte for byte, as comment lines do, so a
+// rendering keeps it where it stood. Lookups are the same as if such lines
+// were not there.
 class Loader {
 public:
     Loader(IniFileIndex& doc, char commentChar) : doc_(doc), commentChar_(commentChar) {}
 
     void line(std::string_view raw);
+    // The last line, which has no newline after it.
+    void lastLine(std::string_view raw);
     const std::string& pending() const { return pending_; }
 
 private:
-    void header(std::string_view line);
-    void keyLine(std::string_view line, std::size_t equals);
+    void header(std::string_view raw, std::string_view line);
+    void keyLine(std::string_view raw, std::string_view line, std::size_t equals);
+    void keep(std::string_view raw) {
+        pending_.append(raw);
+        pending_.push_back('\n');
+    }
     IniFileSection& currentSection();
 
     IniFileIndex& doc_;
@@ -52,45 +66,87 @@ private:
     // The section named currentName_, or null while it does not exist yet;
     // map nodes are stable, and load never removes one.
     IniFileSection* current_ = nullptr;
+    // True after a header that registered nothing new (a repeated header):
+    // new keys then join the first occurrence of the section without taking
+    // the pending block, which starts with that header line and flows on to
+    // the next new header, so the lines of the repeated section stay after
+    // its header when the rendering is read back.
+    bool reentered_ = false;
+    // Whether toString writes the keys of the current section: a listed
+    // section, or the headerless one above the first header (written first
+    // while it is unlisted).
+    bool currentWritten_ = true;
+    bool firstLine_ = true;
     std::string pending_;
 };
 
+// UTF-8 byte order marks at the start of the text belong to no line.
+std::string_view skip_byte_order_marks(std::string_view raw) {
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    while (raw.substr(0, bom.size()) == bom) {
+        raw.remove_prefix(bom.size());
+    }
+    return raw;
+}
+
 void Loader::line(std::string_view raw) {
+    if (firstLine_) {
+        firstLine_ = false;
+        raw = skip_byte_order_marks(raw);
+    }
     const std::string_view line = trim(raw);
     // Comments are recognised before headers, so with '[' as the comment
     // character every header line is a comment.
     if (line.empty() || line.front() == commentChar_) {
-        pending_.append(raw);
-        pending_.push_back('\n');
+        keep(raw);
     } else if (line.front() == '[') {
-        header(line);
+        header(raw, line);
     } else if (const auto equals = line.find('='); equals != std::string_view::npos) {
-        keyLine(line, equals);
+        keyLine(raw, line, equals);
+    } else {
+        keep(raw);
     }
-    // Any other line is dropped and the pending block carries over past it.
 }
 
-void Loader::header(std::string_view line) {
+void Loader::lastLine(std::string_view raw) {
+    // A text of byte order marks alone is an empty text, not an empty line.
+    if (firstLine_ && skip_byte_order_marks(raw).empty()) {
+        return;
+    }
+    line(raw);
+}
+
+void Loader::header(std::string_view raw, std::string_view line) {
     const auto close = line.find(']', 1);
-    if (close != std::string_view::npos) {
-        const std::string_view name = line.substr(1, close - 1);
-        currentName_.assign(name);
-        auto slot = doc_.sections.lower_bound(name);
-        const bool exists = slot != doc_.sections.end() && slot->first == name;
-        current_ = exists ? &slot->second : nullptr;
-        // A name holding '[' becomes current but is never listed; a repeated
-        // header switches back to the existing section and its block is lost.
-        if (!exists && name.find('[') == std::string_view::npos) {
-            slot = doc_.sections.emplace_hint(slot, currentName_, IniFileSection{});
-            current_ = &slot->second;
-            current_->comment = pending_;
-            doc_.sectionOrder.push_back(currentName_);
-        }
+    if (close == std::string_view::npos) {
+        keep(raw);  // not a header: the current section stays
+        return;
     }
-    pending_.clear();
+    const std::string_view name = line.substr(1, close - 1);
+    currentName_.assign(name);
+    auto slot = doc_.sections.lower_bound(name);
+    const bool exists = slot != doc_.sections.end() && slot->first == name;
+    current_ = exists ? &slot->second : nullptr;
+    // A name holding '[' becomes current but is never listed; a repeated
+    // header switches back to the existing section.
+    if (!exists && name.find('[') == std::string_view::npos) {
+        slot = doc_.sections.emplace_hint(slot, currentName_, IniFileSection{});
+        current_ = &slot->second;
+        current_->comment = pending_;
+        doc_.sectionOrder.push_back(currentName_);
+        pending_.clear();
+        reentered_ = false;
+        currentWritten_ = true;
+        return;
+    }
+    reentered_ = exists;
+    // Only a repeated header pays for this search.
+    currentWritten_ = name.empty() || (exists && std::find(doc_.sectionOrder.begin(), doc_.sectionOrder.end(),
+                                                           name) != doc_.sectionOrder.end());
+    keep(raw);
 }
 
-void Loader::keyLine(std::string_view line, std::size_t equals) {
+void Loader::keyLine(std::string_view raw, std::string_view line, std::size_t equals) {
     const std::string_view key = trim(line.substr(0, equals));
     std::string_view rest = trim(line.substr(equals + 1));
     std::string_view value;
@@ -116,19 +172,26 @@ void Loader::keyLine(std::string_view line, std::size_t equals) {
     }
 
     // Anything but a comment after a quoted value makes the line invalid.
+    bool stored = false;
     if ((rest.empty() || rest.front() == commentChar_) && !value.empty()) {
         IniFileSection& section = currentSection();
         auto slot = section.values.lower_bound(key);
         if (slot == section.values.end() || slot->first != key) {  // the first value wins
             slot = section.values.emplace_hint(slot, std::string(key), IniValue{});
-            // Copied rather than moved: the copy is sized to the block, and
-            // the pending buffer keeps its capacity for the next block.
-            slot->second.comment = pending_;
             slot->second.value.assign(value);
+            stored = currentWritten_;
+            if (stored && !reentered_) {
+                // Copied rather than moved: the copy is sized to the block,
+                // and the pending buffer keeps its capacity for the next one.
+                slot->second.comment = pending_;
+                pending_.clear();
+            }
             section.keyOrder.push_back(slot->first);
         }
     }
-    pending_.clear();
+    if (!stored) {
+        keep(raw);
+    }
 
     // Independent of the store above: a repeated key takes the later line's
     // inline comment, and `k = "" ; c` creates an entry that is not listed.
@@ -213,7 +276,8 @@ void IniFileIndex::load(std::istream& in, char newCommentChar) {
     // directory) ends the input and is reported through badbit.
     const auto nextBlock = [&]() -> std::size_t {
         try {
-            return static_cast<std::size_t>(source->sgetn(block.data(), static_cast<std::streamsize>(blockSize)));
+            return static_cast<std::size_t>(
+                source->sgetn(block.data(), static_cast<std::streamsize>(blockSize)));
         } catch (...) {
             readError = true;
             return 0;
@@ -246,7 +310,7 @@ void IniFileIndex::load(std::istream& in, char newCommentChar) {
     // A last line without a newline still counts; a final newline is not
     // followed by an empty line.
     if (!partial.empty()) {
-        loader.line(partial);
+        loader.lastLine(partial);
     }
     trailingComment = loader.pending();
     // At end of input, as after any read to the end; the failbit that such a
@@ -416,24 +480,24 @@ std::string IniFileIndex::toString() const {
 }
 
 bool IniFileIndex::saveToFile(const std::string& path) const {
-    if (sections.empty() && trailingComment.empty()) {
-        // Nothing to write: do not create a file, but do empty one that is
-        // there.
-        std::ifstream probe(path);
-        if (!probe) {
-            return true;
-        }
+    if (nothingToSave(path)) {
+        return true;
     }
     // Rendered before the file is touched: if rendering fails (memory), the
     // file keeps its old content.
-    const std::string text = toString();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        return false;
+    return writeFileInPlace(path, toString());
+}
+
+bool IniFileIndex::saveToFileAtomically(const std::string& path) const {
+    if (nothingToSave(path)) {
+        return true;
     }
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    return !out.fail();
+    return writeFileAtomically(path, toString());
+}
+
+bool IniFileIndex::nothingToSave(const std::string& path) const {
+    // Nothing to write: do not create a file, but do empty one that is there.
+    return sections.empty() && trailingComment.empty() && !std::ifstream(path);
 }
 
 }  // namespace ini

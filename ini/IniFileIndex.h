@@ -22,7 +22,8 @@ namespace ini {
 struct IniValue {
     // The value text as loaded; quotes around a quoted value are not kept.
     std::string value;
-    // The comment and blank lines that stood before the key line, each line
+    // The lines that stood before the key line and stored nothing (comments,
+    // blank lines, and any other line the loader keeps as text), each line
     // followed by '\n', byte for byte (a CR at the end of a line is kept).
     std::string comment;
     // The comment after the value on the key's own line, starting with the
@@ -34,7 +35,8 @@ struct IniValue {
 // keys are written out. A key can be in `values` without being in `keyOrder`
 // (an "unlisted" key): it can be read and tested for but is never written.
 struct IniFileSection {
-    // The comment and blank lines that stood before the header line.
+    // The lines that stood before the header line and stored nothing, as for
+    // IniValue::comment.
     std::string comment;
     std::map<std::string, IniValue, std::less<>> values;
     std::vector<std::string> keyOrder;
@@ -47,8 +49,8 @@ class IniFileIndex {
 public:
     std::map<std::string, IniFileSection, std::less<>> sections;
     std::vector<std::string> sectionOrder;
-    // Comment and blank lines after the last header or key line of the last
-    // load.
+    // The lines after the last header or key line of the last load that
+    // stored something.
     std::string trailingComment;
     // The comment character given to the last load; ';' before any load.
     char commentChar = ';';
@@ -56,7 +58,9 @@ public:
     // Reads `in` to its end and adds what it finds to this document; it does
     // not clear first. On a non-empty document the first occurrence of every
     // section and key keeps its comment, value and place, and
-    // `trailingComment` is replaced. Malformed lines are dropped silently.
+    // `trailingComment` is replaced. Lines that store nothing (malformed
+    // lines, repeats) are kept as text in the comment blocks, and UTF-8 byte
+    // order marks at the start of the text are skipped.
     // Time: linear in the input's size, plus one map lookup (logarithmic in
     // the number of sections or keys) per header and key line. The stream is
     // read in 64 KiB blocks and never held whole, and is left at its end with
@@ -114,16 +118,25 @@ public:
     // in the text's size, plus one lookup per listed key.
     std::string toString() const;
 
-    // Writes toString() to `path`, in place: the file is truncated and
-    // rewritten, keeping its links, permissions and owner, so a reader can
-    // see it half written and a failure can leave it truncated. Returns false
-    // when the file cannot be opened for writing or when writing, flushing
-    // or closing it fails (a full disk, /dev/full). A document without any
-    // section and without trailing comment creates no file: when none can be
-    // read at `path` the result is true and nothing is touched.
+    // Writes toString() to `path` in place: the file keeps its inode, links,
+    // permissions and owner. The new size is reserved before anything is
+    // overwritten, so a full disk, a quota or a file-size limit gives false
+    // with the old content whole; false too when the file cannot be opened
+    // or a write or the close fails (a crash mid-write can still leave a mix).
+    // A document without any section and without trailing comment creates no
+    // file: when none can be read at `path` the result is true and nothing is
+    // touched.
     bool saveToFile(const std::string& path) const;
 
+    // Writes toString() to a new file beside `path` and renames it over the
+    // target (following symbolic links), keeping mode and, where permitted,
+    // owner: a crash leaves either the old or the new file, never a mix.
+    // Other hard links keep the old content. False, with nothing changed,
+    // on any failure. The same rule as saveToFile for an empty document.
+    bool saveToFileAtomically(const std::string& path) const;
+
 private:
+    bool nothingToSave(const std::string& path) const;
     const IniValue* find(std::string_view section, std::string_view key) const;
 };
 

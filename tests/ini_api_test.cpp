@@ -130,7 +130,7 @@ TEST_F(IniApi, EditsOnMissingFileBuildADocumentInMemory) {
 
 TEST_F(IniApi, ExportIsTheRenderingNotTheInput) {
     ini_open_from_string("; c\n[s]\ngarbage\nk=v;n\n");
-    EXPECT_EQ(ini_full_file_text(), "; c\n[s]\nk = v ;n\n");
+    EXPECT_EQ(ini_full_file_text(), "; c\n[s]\ngarbage\nk = v ;n\n");
 }
 
 TEST_F(IniApi, CloseDiscardsEdits) {

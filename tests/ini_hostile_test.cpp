@@ -73,14 +73,25 @@ TEST(Hostile, LoadsAndRendersWithoutHarm) {
          }},
         {"only CR LF", [] { return repeated("\r\n", 4 * MiB); },
          [](const auto& doc, const auto& text) { EXPECT_EQ(doc.toString(), text); }},
+        // Lines that store nothing are kept as text; compared with
+        // EXPECT_TRUE so that a failure does not print megabytes.
         {"only [", [] { return std::string(8 * MiB, '['); },
-         [](const auto& doc, const auto&) { EXPECT_EQ(ini_test::dump(doc), ""); }},
+         [](const auto& doc, const auto& text) {
+             EXPECT_TRUE(doc.sections.empty());
+             EXPECT_TRUE(doc.trailingComment == text + "\n");
+         }},
         {"only [ lines", [] { return repeated("[\n", 4 * MiB); },
-         [](const auto& doc, const auto&) { EXPECT_EQ(ini_test::dump(doc), ""); }},
+         [](const auto& doc, const auto& text) {
+             EXPECT_TRUE(doc.sections.empty());
+             EXPECT_TRUE(doc.trailingComment == text);
+         }},
         {"only =", [] { return std::string(8 * MiB, '='); },
          [](const auto& doc, const auto&) { EXPECT_EQ(doc.read("", "", "").size(), 8 * MiB - 1); }},
         {"only = lines", [] { return repeated("=\n", 4 * MiB); },
-         [](const auto& doc, const auto&) { EXPECT_EQ(ini_test::dump(doc), ""); }},
+         [](const auto& doc, const auto& text) {
+             EXPECT_TRUE(doc.sections.empty());
+             EXPECT_TRUE(doc.toString() == text);
+         }},
         {"NUL bytes everywhere", [] { return repeated("[\0]\n\0=\0;\0\n"s, MiB); },
          [](const auto& doc, const auto&) {
              EXPECT_EQ(doc.read(std::string(1, '\0'), std::string(1, '\0'), ""), std::string(1, '\0'));
@@ -92,7 +103,10 @@ TEST(Hostile, LoadsAndRendersWithoutHarm) {
          },
          [](const auto& doc, const auto& text) {
              EXPECT_EQ(doc.read("\xC3\x28\xFF", "\xE2\x82", ""), "\xF0\x28\x8C\xBC");
-             EXPECT_EQ(doc.toString(), "[\xC3\x28\xFF]\n\xE2\x82 = \xF0\x28\x8C\xBC ; \xC0\xAF\n");
+             // The first header and key are normalised, every repeat is kept.
+             const std::string first = "[\xC3\x28\xFF]\n\xE2\x82=\xF0\x28\x8C\xBC ; \xC0\xAF\n";
+             EXPECT_TRUE(doc.toString() == "[\xC3\x28\xFF]\n\xE2\x82 = \xF0\x28\x8C\xBC ; \xC0\xAF\n" +
+                                               text.substr(first.size()));
              EXPECT_GT(text.size(), 4 * MiB);
          }},
         {"many comment lines", [] { return repeated("; comment line\n", 2 * MiB); },

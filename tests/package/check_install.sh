@@ -18,6 +18,7 @@ libdir=$(cd "$prefix" && dirname "$(find . -name 'libinifileindex.a' | sed 's|^\
 expected=$(sort <<LIST
 bin/launcher
 include/ini/IniFileIndex.h
+include/ini/IniFileSave.h
 $libdir/libinifileindex.a
 $libdir/cmake/IniFileIndex/IniFileIndexConfig.cmake
 $libdir/cmake/IniFileIndex/IniFileIndexConfigVersion.cmake

@@ -1,0 +1,194 @@
+#include "IniFileSave.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace ini {
+namespace {
+
+bool fail(std::string* error, const std::string& what, int code) {
+    if (error != nullptr) {
+        *error = what + ": " + std::strerror(code);
+    }
+    return false;
+}
+
+// Writes all of `text` from `offset` on, through short writes and signals.
+int write_all(int fd, std::string_view text, off_t offset) {
+    while (!text.empty()) {
+        const ssize_t done = ::pwrite(fd, text.data(), text.size(), offset);
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        text.remove_prefix(static_cast<std::size_t>(done));
+        offset += done;
+    }
+    return 0;
+}
+
+// Devices and pipes cannot be positioned; they are written in sequence.
+int write_stream(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t done = ::write(fd, text.data(), text.size());
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        text.remove_prefix(static_cast<std::size_t>(done));
+    }
+    return 0;
+}
+
+// The process umask, read without changing it where the kernel tells it.
+mode_t current_umask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 6, "Umask:") == 0) {
+            return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+        }
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+std::string directory_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+std::string resolveSymlinks(const std::string& path) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return current;
+        }
+        std::array<char, 4096> target{};
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size() - 1);
+        if (length < 0) {
+            return current;
+        }
+        std::string next(target.data(), static_cast<std::size_t>(length));
+        if (next.front() != '/') {
+            next = directory_of(current) + "/" + next;
+        }
+        current = std::move(next);
+    }
+    return current;
+}
+
+bool writeFileInPlace(const std::string& path, std::string_view text, std::string* error) {
+    // No O_TRUNC: the old content stays until the new size is reserved.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return fail(error, "cannot open " + path, errno);
+    }
+    struct stat info {};
+    int code = ::fstat(fd, &info) != 0 ? errno : 0;
+    std::string step = "cannot inspect " + path;
+    if (code == 0 && S_ISREG(info.st_mode)) {
+        const auto size = static_cast<off_t>(text.size());
+        if (size > info.st_size) {
+            step = "cannot reserve space for " + path;
+            code = ::posix_fallocate(fd, 0, size);
+        }
+        if (code == 0) {
+            step = "cannot write " + path;
+            code = write_all(fd, text, 0);
+        }
+        if (code == 0 && ::ftruncate(fd, size) != 0) {
+            step = "cannot cut " + path + " to its new length";
+            code = errno;
+        }
+    } else if (code == 0) {
+        step = "cannot write " + path;
+        code = write_stream(fd, text);
+    }
+    if (::close(fd) != 0 && code == 0) {
+        step = "cannot close " + path;
+        code = errno;
+    }
+    return code == 0 || fail(error, step, code);
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view text, std::string* error) {
+    const std::string target = resolveSymlinks(path);
+    const std::string directory = directory_of(target);
+    std::string temporary = directory + "/." + target.substr(target.rfind('/') + 1) + ".XXXXXX";
+    if (target.find('/') == std::string::npos) {
+        temporary = "." + target + ".XXXXXX";
+    }
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return fail(error, "cannot create a temporary file in " + directory, errno);
+    }
+
+    std::string step = "cannot write " + temporary;
+    int code = write_all(fd, text, 0);
+    if (code == 0 && ::fsync(fd) != 0) {
+        step = "cannot flush " + temporary;
+        code = errno;
+    }
+    if (code == 0) {
+        struct stat old {};
+        if (::stat(target.c_str(), &old) == 0) {
+            // The owner is kept where the process may set it; a failure
+            // there leaves the writer as owner, as any editor would.
+            if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+                ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+                static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), old.st_gid));
+            }
+            if (::fchmod(fd, old.st_mode & 07777) != 0) {
+                step = "cannot set the mode of " + temporary;
+                code = errno;
+            }
+        } else if (::fchmod(fd, 0666 & ~current_umask()) != 0) {
+            step = "cannot set the mode of " + temporary;
+            code = errno;
+        }
+    }
+    if (::close(fd) != 0 && code == 0) {
+        step = "cannot close " + temporary;
+        code = errno;
+    }
+    if (code == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        step = "cannot rename " + temporary + " to " + target;
+        code = errno;
+    }
+    if (code != 0) {
+        ::unlink(temporary.c_str());
+        return fail(error, step, code);
+    }
+
+    // The rename is durable once the directory is flushed; file systems that
+    // cannot flush a directory say EINVAL, and the rename stands.
+    const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return fail(error, "cannot open " + directory + " to flush it", errno);
+    }
+    code = ::fsync(dir) != 0 && errno != EINVAL ? errno : 0;
+    ::close(dir);
+    return code == 0 || fail(error, "cannot flush " + directory, code);
+}
+
+}  // namespace ini
