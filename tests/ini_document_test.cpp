@@ -140,6 +140,33 @@ TEST(Load, RepeatedKeys) {
     });
 }
 
+TEST(Load, ByteOrderMarks) {
+    expectLoads({
+        {"empty stream", "", ""},
+        {"one at the start", "\xEF\xBB\xBF[settings]\nk=v\n", "[settings]\n  k=v\n"},
+        {"two at the start", "\xEF\xBB\xBF\xEF\xBB\xBF[settings]\nk=v\n", "[settings]\n  k=v\n"},
+        {"before a comment", "\xEF\xBB\xBF; c\n[s]\n", "[s] c=; c\\n\n"},
+        {"alone", "\xEF\xBB\xBF", ""},
+        {"alone on its line", "\xEF\xBB\xBF\n", "T=\\n\n"},
+        {"after a blank it is text", " \xEF\xBB\xBF[s]\n", "T= \xEF\xBB\xBF[s]\\n\n"},
+        {"elsewhere it is text", "[s]\n\xEF\xBB\xBFk=v\n", "[s]\n  \xEF\xBB\xBFk=v\n"},
+    });
+}
+
+TEST(Load, RepeatedSectionsKeepTheirLinesAfterTheirHeader) {
+    expectLoads({
+        // New keys join the first [s] without taking the block, which flows
+        // on to the next new header with the repeated lines in it.
+        {"new and repeated keys", "[s]\na=1\n[t]\nx=1\n; c\n[s]\na=2\nb=3\n; d\n[u]\ny=1\n",
+         "[s]\n  a=1\n  b=3\n[t]\n  x=1\n[u] c=; c\\n[s]\\na=2\\n; d\\n\n  y=1\n"},
+        {"two repeats in a row", "[s]\n[t]\n[s]\nk=1\n[t]\nj=2\n[u]\n",
+         "[s]\n  k=1\n[t]\n  j=2\n[u] c=[s]\\n[t]\\n\n"},
+        {"[] after keys above the first header", "k=v\n[]\nj=w\n; c\n[s]\n",
+         "[s] c=[]\\n; c\\n\n?[]\n  k=v\n  j=w\n"},
+        {"a new header ends the repeat", "[s]\n[t]\n[s]\n[u]\nk=v\n", "[s]\n[t]\n[u] c=[s]\\n\n  k=v\n"},
+    });
+}
+
 TEST(Load, OtherCommentCharacters) {
     expectLoads(
         {{"hash comments, semicolon is text", "# c\n[s]\n; k = 1 # n\n", "[s] c=# c\\n\n  ; k=1 i=# n\n"}},
