@@ -1,6 +1,7 @@
-# Installs the launcher, the library with its header, a CMake package
+# Installs the launcher, the library with its headers, a CMake package
 # (find_package(IniFileIndex) giving ini::ini), a pkg-config file
-# (inifileindex) and the manual page; and describes the Debian package.
+# (inifileindex), the manual page, the copyright and changelog; and describes
+# the Debian package.
 include(CMakePackageConfigHelpers)
 
 set(INI_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/IniFileIndex)
@@ -9,6 +10,7 @@ install(TARGETS launcher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS ini
     EXPORT IniFileIndexTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ini)
 install(EXPORT IniFileIndexTargets NAMESPACE ini:: DESTINATION ${INI_CMAKE_DIR})
 
@@ -27,7 +29,18 @@ file(RELATIVE_PATH INI_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" 
 configure_file(packaging/inifileindex.pc.in ${PROJECT_BINARY_DIR}/inifileindex.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/inifileindex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-install(FILES launcher/launcher.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Manual pages and the package's changelog are installed compressed, as
+# Debian policy asks; gzip -n keeps the result the same from build to build.
+function(ini_install_gzipped source destination)
+    get_filename_component(name ${source} NAME)
+    set(gzipped ${PROJECT_BINARY_DIR}/gz/${name}.gz)
+    file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/gz)
+    execute_process(COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/${source}
+        OUTPUT_FILE ${gzipped} COMMAND_ERROR_IS_FATAL ANY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${source})
+    install(FILES ${gzipped} DESTINATION ${destination})
+endfunction()
+ini_install_gzipped(launcher/launcher.1 ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_PACKAGE_NAME inifileindex)
 set(CPACK_PACKAGE_VENDOR "IniFileIndex developers")
@@ -41,4 +54,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+# The licence and changelog in the form Debian asks for, in every install.
+install(FILES packaging/debian/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/inifileindex)
+ini_install_gzipped(packaging/debian/changelog ${CMAKE_INSTALL_DATAROOTDIR}/doc/inifileindex)
 include(CPack)

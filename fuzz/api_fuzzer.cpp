@@ -10,7 +10,7 @@
 // The model is the library's own document, so this checks the forwarding
 // layer (open state, comment character, argument passing), not the
 // document's behaviour, which the load and edit targets check.
-#include "Launcher.h"
+#include "IniCurrentFile.h"
 #include "fuzz_support.h"
 
 #include <unistd.h>

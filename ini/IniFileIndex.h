@@ -10,6 +10,8 @@
 #ifndef INI_INIFILEINDEX_H
 #define INI_INIFILEINDEX_H
 
+#include "IniExport.h"
+
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -45,7 +47,7 @@ struct IniFileSection {
 // The document. Every name in `sectionOrder` is a key of `sections` and every
 // name in a `keyOrder` is a key of its section's `values`, each at most once;
 // the reverse need not hold (unlisted entries, see IniFileSection).
-class IniFileIndex {
+class INI_API IniFileIndex {
 public:
     std::map<std::string, IniFileSection, std::less<>> sections;
     std::vector<std::string> sectionOrder;

@@ -12,6 +12,8 @@
 #ifndef INI_INIFILESAVE_H
 #define INI_INIFILESAVE_H
 
+#include "IniExport.h"
+
 #include <string>
 #include <string_view>
 
@@ -21,19 +23,20 @@ namespace ini {
 // absent. Returns false, with the file as it was, when the file cannot be
 // opened or the space cannot be reserved; false as well when a later write or
 // the close fails. `error`, when given, receives a one-line reason.
-bool writeFileInPlace(const std::string& path, std::string_view text, std::string* error = nullptr);
+INI_API bool writeFileInPlace(const std::string& path, std::string_view text, std::string* error = nullptr);
 
 // Writes `text` to a new file beside `path` (after following symbolic links,
 // so a link stays a link), flushes it to disk, gives it the old file's mode
 // and, where permitted, owner (a new file gets 0666 less the umask), renames
 // it over the target and flushes the directory. On failure the temporary
 // file is removed, the target is untouched and the result is false.
-bool writeFileAtomically(const std::string& path, std::string_view text, std::string* error = nullptr);
+INI_API bool writeFileAtomically(const std::string& path, std::string_view text,
+                                 std::string* error = nullptr);
 
 // The file that `path` names once symbolic links are followed (up to 40);
 // `path` itself when it is not a link. A dangling link gives the path it
 // points to, so that saving through it creates the file.
-std::string resolveSymlinks(const std::string& path);
+INI_API std::string resolveSymlinks(const std::string& path);
 
 }  // namespace ini
 

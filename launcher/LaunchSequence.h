@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <ctime>
 
+// Whether the shell that system() uses exists and can be executed; found out
+// without starting a process.
+bool shell_available();
+
 // Runs `cmd` through the shell and waits for it, when a shell is available.
 // An empty command is still handed to the shell; the status is ignored.
 void execute_command(const char* cmd);

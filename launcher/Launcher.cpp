@@ -1,108 +1,24 @@
-// The current-file API over one process-wide INI document, and the launcher
-// that runs "cmd1", waits "ms" milliseconds and runs "cmd2".
-#include "Launcher.h"
-
-#include "IniFileIndex.h"
+// The launcher: runs "cmd1" of [settings] in config.ini, waits "ms"
+// milliseconds and runs "cmd2", through the installed current-file API.
+#include "IniCurrentFile.h"
+#include "IniVersion.h"
 #include "LaunchSequence.h"
+
+#include <paths.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <utility>
+#include <cstring>
+#include <string>
 
-namespace {
-
-// Constructed in this order before main and destroyed in reverse at exit.
-const std::string IniFromStringFilename = "<IniFromString>";
-// The name of the current document; empty while none is open, and then
-// currIni is empty too, which makes every open start from nothing.
-std::string currIniFile;
-ini::IniFileIndex currIni;
-char commentChar = ';';
-
-bool documentOpen() { return !currIniFile.empty(); }
-
-// An edit with no document open is a programming error in the caller: say
-// which call it was and end the process with a failure status.
-void require_open_document(const char* function) {
-    if (!documentOpen()) {
-        std::fprintf(stderr, "%s: no INI document is open\n", function);
-        std::exit(EXIT_FAILURE);
-    }
+bool shell_available() {
+    // The shell that system() runs; asking system(NULL) would start it.
+    return ::access(_PATH_BSHELL, X_OK) == 0;
 }
-
-}  // namespace
-
-void ini_open(std::string name) {
-    ini_close();
-    currIniFile = std::move(name);
-    std::ifstream in(currIniFile);
-    if (in.good()) {
-        currIni.load(in, commentChar);
-    }
-}
-
-void ini_open_from_string(std::string text) {
-    ini_close();
-    currIniFile = IniFromStringFilename;
-    std::istringstream in(text);
-    currIni.load(in, commentChar);
-}
-
-void ini_close() {
-    if (documentOpen()) {
-        currIniFile.clear();
-        currIni.clear();
-    }
-}
-
-void ini_set_comment_char(char c) { commentChar = c; }
-
-std::string ini_read_string(std::string section, std::string key, std::string defaultValue) {
-    if (!documentOpen()) {
-        return defaultValue;
-    }
-    return currIni.read(section, key, defaultValue);
-}
-
-float ini_read_real(std::string section, std::string key, float defaultValue) {
-    if (!documentOpen()) {
-        return defaultValue;
-    }
-    return currIni.read(section, key, defaultValue);
-}
-
-void ini_write_string(std::string section, std::string key, std::string newValue) {
-    require_open_document("ini_write_string");
-    currIni.write(section, key, newValue);
-}
-
-void ini_write_real(std::string section, std::string key, float newValue) {
-    require_open_document("ini_write_real");
-    currIni.write(section, key, newValue);
-}
-
-void ini_key_delete(std::string section, std::string key) {
-    require_open_document("ini_key_delete");
-    currIni.delKey(section, key);
-}
-
-void ini_section_delete(std::string section) {
-    require_open_document("ini_section_delete");
-    currIni.delSection(section);
-}
-
-bool ini_key_exists(std::string section, std::string key) {
-    return documentOpen() && currIni.keyExists(section, key);
-}
-
-bool ini_section_exists(std::string section) { return documentOpen() && currIni.sectionExists(section); }
-
-std::string ini_full_file_text() { return documentOpen() ? currIni.toString() : std::string(); }
 
 void execute_command(const char* cmd) {
-    if (std::system(nullptr) == 0) {
+    if (!shell_available()) {
         return;  // no shell to run anything with
     }
     static_cast<void>(std::system(cmd));
@@ -154,7 +70,34 @@ void execute_sleep_ms() {
 
 void execute_command2() { execute_configured_command("cmd2"); }
 
-int main() {
+namespace {
+
+const char* const usage =
+    "usage: launcher [--help | --version]\n"
+    "\n"
+    "Reads config.ini in the current directory and, from its [settings]\n"
+    "section, runs cmd1 through /bin/sh, waits ms milliseconds, then runs\n"
+    "cmd2. config.ini is read again before each step; missing keys mean an\n"
+    "empty command and no wait. Any argument other than --help or --version\n"
+    "is an error, and then nothing is read or run.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        // Asked for help or the version, or given something it does not
+        // take: answer and run nothing.
+        if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+            std::printf("launcher %s\n", ini::version);
+            return 0;
+        }
+        std::fprintf(stderr, "launcher: unexpected argument '%s'\n%s", argv[1], usage);
+        return 2;
+    }
     execute_command1();
     execute_sleep_ms();
     execute_command2();

@@ -1,6 +1,6 @@
 // The ini_ functions over the one current document: opening, reading,
 // closing and the comment character for later opens.
-#include "Launcher.h"
+#include "IniCurrentFile.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>

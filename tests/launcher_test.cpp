@@ -65,6 +65,10 @@ TEST(WaitRequest, SplitsIntoSecondsAndNanoseconds) {
     }
 }
 
+// The launcher finds the shell by its path rather than by starting one; the
+// answer must agree with the C library's own.
+TEST(ShellAvailable, AgreesWithTheCLibrary) { EXPECT_EQ(shell_available(), std::system(nullptr) != 0); }
+
 TEST(SleepMs, NegativeCountReturnsAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     sleep_ms(-1000);
@@ -78,14 +82,40 @@ class LauncherRun : public ScratchDirTest {
 protected:
     void writeConfig(const std::string& text) const { put("config.ini", text); }
 
-    // Runs the launcher with a line of arguments that it must ignore.
-    int run() const {
+    // Runs the launcher with `arguments` (shell words).
+    int run(const std::string& arguments = "") const {
         const std::string command =
-            "cd '" + dir_.string() + "' && '" LAUNCHER_PATH "' --ignored arguments >stdout.txt 2>stderr.txt";
+            "cd '" + dir_.string() + "' && '" LAUNCHER_PATH "' " + arguments + " >stdout.txt 2>stderr.txt";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 };
+
+TEST_F(LauncherRun, ArgumentsRunNothing) {
+    writeConfig("[settings]\ncmd1 = touch ran1\ncmd2 = touch ran2\n");
+    const std::string usage = "usage: launcher [--help | --version]\n";
+    struct Case {
+        const char* arguments;
+        int status;
+        std::string out;  // the start of standard output
+        std::string err;  // the start of standard error
+    };
+    for (const auto& c : std::vector<Case>{
+             {"--help", 0, usage, ""},
+             {"--version", 0, "launcher 0.1.0\n", ""},
+             {"--bogus", 2, "", "launcher: unexpected argument '--bogus'\n" + usage},
+             {"config.ini", 2, "", "launcher: unexpected argument 'config.ini'\n"},
+             {"--help --version", 2, "", "launcher: unexpected argument '--help'\n"},
+             {"''", 2, "", "launcher: unexpected argument ''\n"},
+         }) {
+        SCOPED_TRACE(c.arguments);
+        EXPECT_EQ(run(c.arguments), c.status);
+        EXPECT_EQ(contents("stdout.txt").substr(0, c.out.size()), c.out);
+        EXPECT_EQ(contents("stderr.txt").substr(0, c.err.size()), c.err);
+        EXPECT_EQ(contents("stdout.txt").empty(), c.out.empty());
+        EXPECT_FALSE(std::filesystem::exists(path("ran1")) || std::filesystem::exists(path("ran2")));
+    }
+}
 
 TEST_F(LauncherRun, PauseLiesBetweenTheCommands) {
     writeConfig(

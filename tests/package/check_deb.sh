@@ -24,7 +24,8 @@ grep -q 'libc6' <<<"$depends" || { echo "Depends lacks libc6: $depends"; exit 1;
 echo "Depends: $depends"
 
 contents=$(dpkg-deb -c "$deb" | awk '{ print $NF }')
-for file in ./usr/bin/launcher ./usr/include/ini/IniFileIndex.h ./usr/share/man/man1/launcher.1 \
+for file in ./usr/bin/launcher ./usr/include/ini/IniFileIndex.h ./usr/include/ini/IniCurrentFile.h \
+    ./usr/share/man/man1/launcher.1.gz ./usr/share/doc/inifileindex/copyright ./usr/share/doc/inifileindex/changelog.gz \
     ./usr/lib/pkgconfig/inifileindex.pc ./usr/lib/libinifileindex.a \
     ./usr/lib/cmake/IniFileIndex/IniFileIndexConfig.cmake; do
     grep -qx "$file" <<<"$contents" || { echo "package lacks $file:"; echo "$contents"; exit 1; }
@@ -40,3 +41,12 @@ printf '[settings]\ncmd1 = echo from the package\n' > "$work/run/config.ini"
 got=$(cd "$work/run" && "$root/usr/bin/launcher")
 [ "$got" = "from the package" ] || { echo "packaged launcher printed: $got"; exit 1; }
 echo "contents and metadata: ok"
+
+# lintian must find no error; warnings and notes are shown, not failed on.
+report=$(lintian --no-tag-display-limit "$deb" 2>&1 | grep -v 'running with root privileges' || true)
+[ -z "$report" ] || echo "$report"
+if grep -q '^E:' <<<"$report"; then
+    echo "lintian reports errors"
+    exit 1
+fi
+echo "lintian: no error"

@@ -1,5 +1,6 @@
 // Loads INI text, changes a value and renders it, through the installed
-// header and library.
+// headers and library: the document, then the current-file functions.
+#include <IniCurrentFile.h>
 #include <IniFileIndex.h>
 
 #include <iostream>
@@ -11,4 +12,7 @@ int main() {
     doc.load(text, ';');
     doc.write("hello", "who", "installed " + doc.read("hello", "who", "nobody"));
     std::cout << doc.toString();
+
+    ini_open_from_string("[hello]\nwho = current file\n");
+    std::cout << ini_read_string("hello", "who", "nobody") << '\n';
 }
