@@ -1,38 +1,16 @@
 #include "IniFileIndex.h"
 
 #include "IniFileSave.h"
+#include "IniScanner.h"
+#include "IniTextRules.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <istream>
-#include <limits>
-
-#include <locale.h>
-#include <stdlib.h>
 
 namespace ini {
 namespace {
-
-// Blank, tab and carriage return: a CR from a CRLF line is trimmed like a
-// blank wherever a line or a part of it is trimmed.
-constexpr std::string_view trimSet = " \t\r";
-
-// A string made only of trim characters trims to the empty string.
-std::string_view ltrim(std::string_view s) {
-    const auto first = s.find_first_not_of(trimSet);
-    return first == std::string_view::npos ? std::string_view{} : s.substr(first);
-}
-
-std::string_view rtrim(std::string_view s) {
-    const auto last = s.find_last_not_of(trimSet);
-    return last == std::string_view::npos ? std::string_view{} : s.substr(0, last + 1);
-}
-
-std::string_view trim(std::string_view s) { return rtrim(ltrim(s)); }
 
 // The state of one `load`: the current section and the comment block that
 // waits for the next header or key line.
@@ -52,8 +30,8 @@ public:
     const std::string& pending() const { return pending_; }
 
 private:
-    void header(std::string_view raw, std::string_view line);
-    void keyLine(std::string_view raw, std::string_view line, std::size_t equals);
+    void header(std::string_view raw, std::string_view name);
+    void keyLine(std::string_view raw, const IniLine& line);
     void keep(std::string_view raw) {
         pending_.append(raw);
         pending_.push_back('\n');
@@ -80,49 +58,35 @@ private:
     std::string pending_;
 };
 
-// UTF-8 byte order marks at the start of the text belong to no line.
-std::string_view skip_byte_order_marks(std::string_view raw) {
-    constexpr std::string_view bom = "\xEF\xBB\xBF";
-    while (raw.substr(0, bom.size()) == bom) {
-        raw.remove_prefix(bom.size());
-    }
-    return raw;
-}
-
 void Loader::line(std::string_view raw) {
     if (firstLine_) {
         firstLine_ = false;
-        raw = skip_byte_order_marks(raw);
+        raw.remove_prefix(byteOrderMarkLength(raw));
     }
-    const std::string_view line = trim(raw);
-    // Comments are recognised before headers, so with '[' as the comment
-    // character every header line is a comment.
-    if (line.empty() || line.front() == commentChar_) {
+    const IniLine scanned = scanLine(raw, commentChar_);
+    switch (scanned.kind) {
+    case IniLineKind::header:
+        header(raw, scanned.section);
+        break;
+    case IniLineKind::key:
+        keyLine(raw, scanned);
+        break;
+    case IniLineKind::comment:
+    case IniLineKind::other:
         keep(raw);
-    } else if (line.front() == '[') {
-        header(raw, line);
-    } else if (const auto equals = line.find('='); equals != std::string_view::npos) {
-        keyLine(raw, line, equals);
-    } else {
-        keep(raw);
+        break;
     }
 }
 
 void Loader::lastLine(std::string_view raw) {
     // A text of byte order marks alone is an empty text, not an empty line.
-    if (firstLine_ && skip_byte_order_marks(raw).empty()) {
+    if (firstLine_ && byteOrderMarkLength(raw) == raw.size()) {
         return;
     }
     line(raw);
 }
 
-void Loader::header(std::string_view raw, std::string_view line) {
-    const auto close = line.find(']', 1);
-    if (close == std::string_view::npos) {
-        keep(raw);  // not a header: the current section stays
-        return;
-    }
-    const std::string_view name = line.substr(1, close - 1);
+void Loader::header(std::string_view raw, std::string_view name) {
     currentName_.assign(name);
     auto slot = doc_.sections.lower_bound(name);
     const bool exists = slot != doc_.sections.end() && slot->first == name;
@@ -146,39 +110,14 @@ void Loader::header(std::string_view raw, std::string_view line) {
     keep(raw);
 }
 
-void Loader::keyLine(std::string_view raw, std::string_view line, std::size_t equals) {
-    const std::string_view key = trim(line.substr(0, equals));
-    std::string_view rest = trim(line.substr(equals + 1));
-    std::string_view value;
-    if (!rest.empty() && rest.front() == '"') {
-        // Quoted: everything up to the next quote, verbatim, no escapes.
-        const auto closing = rest.find('"', 1);
-        if (closing == std::string_view::npos) {
-            rest = {};
-        } else {
-            value = rest.substr(1, closing - 1);
-            rest = trim(rest.substr(closing + 1));
-        }
-    } else {
-        // A comment character in the first position belongs to the value.
-        const auto mark = rest.find(commentChar_, 1);
-        if (mark == std::string_view::npos) {
-            value = rest;
-            rest = {};
-        } else {
-            value = trim(rest.substr(0, mark));
-            rest = trim(rest.substr(mark));
-        }
-    }
-
-    // Anything but a comment after a quoted value makes the line invalid.
+void Loader::keyLine(std::string_view raw, const IniLine& line) {
     bool stored = false;
-    if ((rest.empty() || rest.front() == commentChar_) && !value.empty()) {
+    if (line.hasValue) {
         IniFileSection& section = currentSection();
-        auto slot = section.values.lower_bound(key);
-        if (slot == section.values.end() || slot->first != key) {  // the first value wins
-            slot = section.values.emplace_hint(slot, std::string(key), IniValue{});
-            slot->second.value.assign(value);
+        auto slot = section.values.lower_bound(line.key);
+        if (slot == section.values.end() || slot->first != line.key) {  // the first value wins
+            slot = section.values.emplace_hint(slot, std::string(line.key), IniValue{});
+            slot->second.value.assign(line.value);
             stored = currentWritten_;
             if (stored && !reentered_) {
                 // Copied rather than moved: the copy is sized to the block,
@@ -195,16 +134,14 @@ void Loader::keyLine(std::string_view raw, std::string_view line, std::size_t eq
 
     // Independent of the store above: a repeated key takes the later line's
     // inline comment, and `k = "" ; c` creates an entry that is not listed.
-    // An empty rest counts as a NUL byte, which matters when NUL is the
-    // comment character.
-    const char first = rest.empty() ? '\0' : rest.front();
-    if (first == commentChar_) {
+    if (line.setsInlineComment) {
         IniFileSection& section = currentSection();
-        auto found = section.values.find(key);
+        auto found = section.values.find(line.key);
         if (found == section.values.end()) {
-            found = section.values.emplace(std::string(key), IniValue{}).first;
+            found = section.values.emplace(std::string(line.key), IniValue{}).first;
         }
-        found->second.inlineComment.assign(rest);
+        found->second.inlineComment.assign(
+            raw.substr(line.commentBegin, line.commentEnd - line.commentBegin));
     }
 }
 
@@ -217,44 +154,16 @@ IniFileSection& Loader::currentSection() {
     return *current_;
 }
 
-// Appends a value as it is written after " = ": in double quotes when the
-// loader would otherwise trim it (a blank or tab at either end) or cut it
-// (the comment character anywhere). An empty value stays empty, and nothing
-// inside is escaped.
-void optional_quote(std::string& out, std::string_view text, char commentChar) {
-    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-    const bool quoted = !text.empty() && (isBlank(text.front()) || isBlank(text.back()) ||
-                                          text.find(commentChar) != std::string_view::npos);
-    if (quoted) {
-        out += '"';
-    }
-    out += text;
-    if (quoted) {
-        out += '"';
-    }
-}
-
 void append_key_line(std::string& out, const std::string& key, const IniValue& entry, char commentChar) {
     out += entry.comment;
     out += key;
     out += " = ";
-    optional_quote(out, entry.value, commentChar);
+    detail::appendValue(out, entry.value, commentChar);
     if (!entry.inlineComment.empty()) {
         out += ' ';
         out += entry.inlineComment;
     }
     out += '\n';
-}
-
-// atof's syntax and result, but always with '.' as the decimal point: the
-// process locale (set by any program that calls setlocale) must not change
-// what a stored number means.
-double c_locale_atof(const char* text) {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    if (cLocale == locale_t{}) {
-        return std::atof(text);  // cannot happen for "C"; keeps the old reading
-    }
-    return strtod_l(text, nullptr, cLocale);
 }
 
 }  // namespace
@@ -344,16 +253,12 @@ std::string IniFileIndex::read(std::string_view section, std::string_view key,
     return std::string(entry != nullptr ? std::string_view(entry->value) : defaultValue);
 }
 
-// On an IEEE platform the double-to-float conversion rounds to nearest and
-// turns magnitudes beyond the largest float into infinities.
-static_assert(std::numeric_limits<float>::is_iec559, "float must be IEEE 754 single precision");
-
 float IniFileIndex::read(std::string_view section, std::string_view key, float defaultValue) const {
     const IniValue* entry = find(section, key);
     if (entry == nullptr) {
         return defaultValue;
     }
-    return static_cast<float>(c_locale_atof(entry->value.c_str()));
+    return static_cast<float>(detail::parseNumber(entry->value.c_str()));
 }
 
 bool IniFileIndex::sectionExists(std::string_view section) const {
@@ -388,11 +293,7 @@ void IniFileIndex::write(std::string_view section, std::string_view key, std::st
 }
 
 void IniFileIndex::write(std::string_view section, std::string_view key, float newValue) {
-    // "%.6g" fits in 16 characters ("-1.23457e+38"); to_chars is locale-free.
-    std::array<char, 32> text{};
-    const auto result = std::to_chars(text.data(), text.data() + text.size(), static_cast<double>(newValue),
-                                      std::chars_format::general, 6);
-    write(section, key, std::string_view(text.data(), static_cast<std::size_t>(result.ptr - text.data())));
+    write(section, key, detail::formatNumber(newValue));
 }
 
 void IniFileIndex::delKey(std::string_view section, std::string_view key) {

@@ -812,6 +812,7 @@ TEST_F(SaveToFile, AtomicKeepsLinksModeAndTheRest) {
 #endif
 #endif
 
+#ifndef INI_TEST_ADDRESS_SANITIZER
 // The size of this process's address space in bytes.
 std::size_t addressSpaceSize() {
     std::ifstream statm("/proc/self/statm");
@@ -819,6 +820,7 @@ std::size_t addressSpaceSize() {
     statm >> pages;
     return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
 }
+#endif
 
 TEST_F(SaveToFile, RenderingThatFailsLeavesTheFileAlone) {
 #ifdef INI_TEST_ADDRESS_SANITIZER

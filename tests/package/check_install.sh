@@ -35,6 +35,7 @@ include/ini/IniCurrentFile.h
 include/ini/IniExport.h
 include/ini/IniFileIndex.h
 include/ini/IniFileSave.h
+include/ini/IniScanner.h
 include/ini/IniVersion.h
 $library
 $libdir/cmake/IniFileIndex/IniFileIndexConfig.cmake

@@ -1,0 +1,92 @@
+// The INI grammar: what each line of a text is, with byte positions.
+//
+// scanLine classifies one line; IniScanner walks a whole text line by line,
+// skipping UTF-8 byte order marks at its start and remembering the current
+// section. Neither copies or allocates: every view points into the scanned
+// text, which must outlive them. IniFileIndex and IniEditor both read text
+// through these, so they agree on every line.
+#ifndef INI_INISCANNER_H
+#define INI_INISCANNER_H
+
+#include "IniExport.h"
+
+#include <cstddef>
+#include <string_view>
+
+namespace ini {
+
+enum class IniLineKind {
+    comment,  // empty after trimming blanks, tabs and CRs, or starting with the comment character
+    header,   // "[" name "]" and anything after it
+    key,      // holds "=" (and is neither of the above)
+    other,    // anything else, "[" without "]" included: stores nothing
+};
+
+// One line. Offsets count from the start of the scanned text (for scanLine,
+// from the start of the line given).
+struct IniLine {
+    IniLineKind kind = IniLineKind::other;
+    std::size_t begin = 0;  // first byte of the line (after any byte order mark)
+    std::size_t end = 0;    // end of its content: the '\n' or the end of the text
+    std::size_t next = 0;   // start of the next line: past the '\n', or `end`
+
+    // Header: the name between "[" and the first "]", verbatim. Other lines
+    // (from IniScanner): the name of the section they are in ("" above the
+    // first header).
+    std::string_view section;
+
+    // Key lines: the trimmed text before the first "=" ...
+    std::string_view key;
+    // ... the value without quotes ...
+    std::string_view value;
+    // ... the value as written, quotes included (empty at the place where a
+    // value would go when there is none) ...
+    std::size_t valueBegin = 0;
+    std::size_t valueEnd = 0;
+    // ... and the inline comment, from the comment character on, trimmed.
+    std::size_t commentBegin = 0;
+    std::size_t commentEnd = 0;
+
+    // A key line that carries a value (not empty, and only a comment after a
+    // closing quote). The loader stores it when the key is new in a section
+    // it writes: the first value of a key wins.
+    bool hasValue = false;
+    // A key line whose text after the value is a comment, or empty when the
+    // comment character is NUL: it sets the key's inline comment, creating
+    // the key with an empty value when it has none.
+    bool setsInlineComment = false;
+};
+
+// Classifies `line` (without its '\n'), read with `commentChar`.
+INI_API IniLine scanLine(std::string_view line, char commentChar);
+
+// Walks `text` line by line:
+//
+//     ini::IniScanner scanner(text, ';');
+//     for (ini::IniLine line; scanner.next(line);) { ... }
+//
+// A last line without '\n' counts; a final '\n' is not followed by an empty
+// line. Linear in the text's size; nothing is allocated.
+class INI_API IniScanner {
+public:
+    IniScanner(std::string_view text, char commentChar);
+
+    // Fills `line` with the next line; false at the end of the text.
+    bool next(IniLine& line);
+
+    std::string_view text() const { return text_; }
+
+private:
+    std::string_view text_;
+    char commentChar_;
+    std::size_t pos_ = 0;
+    std::string_view section_;
+};
+
+// The number of UTF-8 byte order marks (EF BB BF) that `text` starts with,
+// in bytes; they belong to no line.
+INI_API std::size_t byteOrderMarkLength(std::string_view text);
+
+}  // namespace ini
+
+#endif  // INI_INISCANNER_H
