@@ -32,6 +32,8 @@ void require_open_document(const char* function) {
 
 }  // namespace
 
+// The strings are taken by value because the interface says so.
+// NOLINTBEGIN(performance-unnecessary-value-param)
 void ini_open(std::string name) {
     ini_close();
     currIniFile = std::move(name);
@@ -98,3 +100,4 @@ bool ini_key_exists(std::string section, std::string key) {
 bool ini_section_exists(std::string section) { return documentOpen() && currIni.sectionExists(section); }
 
 std::string ini_full_file_text() { return documentOpen() ? currIni.toString() : std::string(); }
+// NOLINTEND(performance-unnecessary-value-param)

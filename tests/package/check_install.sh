@@ -20,7 +20,7 @@ check_prefix() {
     local prefix=$1 kind=$2
     local actual libdir library
     actual=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||; s|Targets-[a-z]*\.cmake$|Targets-CONFIG.cmake|' | sort)
-    libdir=$(cd "$prefix" && dirname "$(find . -name 'libinifileindex.*' | head -n 1 | sed 's|^\./||')")
+    libdir=$(cd "$prefix" && dirname "$(find . -name 'libinifileindex.*' -print -quit | sed 's|^\./||')")
     if [ "$kind" = static ]; then
         library="$libdir/libinifileindex.a"
     else
@@ -32,6 +32,7 @@ $libdir/libinifileindex.so.0.1.0"
     expected=$(sort <<LIST
 bin/launcher
 include/ini/IniCurrentFile.h
+include/ini/IniEditor.h
 include/ini/IniExport.h
 include/ini/IniFileIndex.h
 include/ini/IniFileSave.h
@@ -71,7 +72,9 @@ LIST
     echo "$kind pkg-config consumer: ok"
 
     if [ "$kind" = shared ]; then
-        LD_LIBRARY_PATH=$prefix/$libdir ldd "$work/$kind-pkg_config_consumer" | grep -q libinifileindex.so.0.1 ||
+        local libraries
+        libraries=$(LD_LIBRARY_PATH=$prefix/$libdir ldd "$work/$kind-pkg_config_consumer")
+        grep -q libinifileindex.so.0.1 <<<"$libraries" ||
             { echo "the pkg-config consumer does not use the shared library"; exit 1; }
         local soname
         soname=$(readelf -d "$prefix/$libdir/libinifileindex.so.0.1.0" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')

@@ -1,0 +1,83 @@
+// Edits INI text in place, changing only the lines an edit is about.
+//
+// IniEditor holds the text itself rather than a document: every byte that
+// an edit does not concern (spacing, indentation, quoting, comments, line
+// endings, a byte order mark, lines that store nothing) stays as it was. Its
+// lookups are those of IniFileIndex loading the same text, and after any
+// edit the text loads back with exactly the lookups the editor reports.
+//
+// Use IniFileIndex to build or normalise documents; use IniEditor to change
+// a file that people also edit by hand.
+#ifndef INI_INIEDITOR_H
+#define INI_INIEDITOR_H
+
+#include "IniExport.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ini {
+
+enum class IniEditStatus {
+    changed,    // the text changed
+    unchanged,  // the text already said so
+    absent,     // a deletion found nothing to delete
+    refused,    // the text form cannot carry the name or value; nothing changed
+};
+
+struct IniEditResult {
+    IniEditStatus status = IniEditStatus::unchanged;
+    std::string reason;  // why an edit was refused
+};
+
+class INI_API IniEditor {
+public:
+    // Takes the text as it is; nothing is checked or rewritten.
+    explicit IniEditor(std::string text = {}, char commentChar = ';');
+
+    const std::string& text() const { return text_; }
+    char commentChar() const { return commentChar_; }
+
+    // Lookups, as IniFileIndex answers them for the same text: the first
+    // value of a key wins, `k =` is absent, keys above the first header are
+    // in the section "". Each is linear in the text's size.
+    std::string read(std::string_view section, std::string_view key, std::string_view defaultValue) const;
+    float read(std::string_view section, std::string_view key, float defaultValue) const;
+    bool sectionExists(std::string_view section) const;
+    bool keyExists(std::string_view section, std::string_view key) const;
+    // The names of the sections that have a header, in order, each once.
+    std::vector<std::string> sectionNames() const;
+    // The keys of `section` in the order they first appear, each once.
+    std::vector<std::string> keyNames(std::string_view section) const;
+
+    // Sets `key` in `section` to `value`. An existing key gets only its value
+    // bytes replaced (quoted only when the loader needs it); spelling,
+    // spacing, inline comment and line ending stay. An absent key gets a line
+    // after the section's last key line, in the style of that section; an
+    // absent section is added at the end. Refused, with nothing changed, for
+    // an empty value, a value holding a newline, or one that needs quotes and
+    // holds '"'; a key holding '=' or a newline, starting with '[' or the
+    // comment character or with blanks at an end; a new section whose name
+    // holds '[', ']' or a newline.
+    IniEditResult write(std::string_view section, std::string_view key, std::string_view value);
+    // As above, with the value written as printf's "%.6g" in the "C" locale.
+    IniEditResult write(std::string_view section, std::string_view key, float value);
+
+    // Removes every key line of `key` in `section`, so that the key is gone;
+    // the comment lines right above each go too when `withComment` is set.
+    IniEditResult delKey(std::string_view section, std::string_view key, bool withComment = false);
+
+    // Removes each header of `section` and the lines under it up to the next
+    // header, except the comment and blank lines that lead up to that next
+    // header. For "" the key lines above the first header go as well.
+    IniEditResult delSection(std::string_view section);
+
+private:
+    std::string text_;
+    char commentChar_;
+};
+
+}  // namespace ini
+
+#endif  // INI_INIEDITOR_H
