@@ -6,7 +6,9 @@
 //   ini_bench --generate PROFILE SIZE FILE writes a generated document
 //   ini_bench --fresh LIBRARY FILE         loads FILE once; prints the time
 //                                          and the peak resident set size
+#include "IniEditor.h"
 #include "IniFileIndex.h"
+#include "IniScanner.h"
 #include "document_generator.h"
 
 #include <benchmark/benchmark.h>
@@ -176,6 +178,50 @@ void loadFile(benchmark::State& state, const Input* in) {
 void render(benchmark::State& state, const Input* in) {
     const auto doc = loadDocument(in->text());
     measure(state, [&] {
+        const std::string text = doc.toString();
+        benchmark::DoNotOptimize(text.data());
+        return in->text().size();
+    });
+}
+
+// The scanner alone, as a caller that reads a file without building a
+// document uses it: every line classified, every key line's parts at hand.
+void scan(benchmark::State& state, const Input* in) {
+    measure(state, [&] {
+        ini::IniScanner scanner(in->text(), ';');
+        std::size_t keys = 0;
+        for (ini::IniLine line; scanner.next(line);) {
+            keys += line.kind == ini::IniLineKind::key && line.hasValue ? 1 : 0;
+            benchmark::DoNotOptimize(line.value.data());
+        }
+        benchmark::DoNotOptimize(keys);
+        return in->text().size();
+    });
+}
+
+// A key in the middle of the document, for the one-value edit rows.
+std::pair<std::string, std::string> middleKey(const Input* in) {
+    const auto keys = everyKey(loadDocument(in->text()));
+    return keys.at(keys.size() / 2);
+}
+
+// One value changed, from the text to the new text: through the editor ...
+void setOneWithEditor(benchmark::State& state, const Input* in) {
+    const auto [section, key] = middleKey(in);
+    measure(state, [&, section = section, key = key] {
+        ini::IniEditor editor(in->text(), ';');
+        benchmark::DoNotOptimize(editor.write(section, key, "a new value"));
+        benchmark::DoNotOptimize(editor.text().data());
+        return in->text().size();
+    });
+}
+
+// ... and through the document: load, write, render.
+void setOneWithDocument(benchmark::State& state, const Input* in) {
+    const auto [section, key] = middleKey(in);
+    measure(state, [&, section = section, key = key] {
+        auto doc = loadDocument(in->text());
+        doc.write(section, key, "a new value");
         const std::string text = doc.toString();
         benchmark::DoNotOptimize(text.data());
         return in->text().size();
@@ -412,10 +458,17 @@ void registerAll() {
         {"store_only", "flat_vectors", storeFlat},
         {"load_file", "ini", loadFile},
         {"to_string", "ini", render},
+        // The scanner beside the loader and inih's callback parser; one set
+        // through the editor beside the same set through the document.
+        {"scan", "ini", scan},
+        {"scan", "load", loadMemory},
+        {"set_one", "ini", setOneWithEditor},
+        {"set_one", "document", setOneWithDocument},
         {"read_every_key", "ini", readEveryKey},
         {"write_every_key", "ini", writeEveryKey},
 #ifdef INI_BENCH_PEERS
         {"load_memory", "inih_raw", inihParse},
+        {"scan", "inih_raw", inihParse},
         {"load_file", "inih_raw", inihParseFile},
         {"load_memory", "simpleini", simpleIniLoad},
         {"load_file", "simpleini", simpleIniLoadFile},

@@ -77,9 +77,12 @@ std::string key_problem(std::string_view key, char commentChar) {
     return {};
 }
 
-std::string section_problem(std::string_view section) {
+std::string section_problem(std::string_view section, char commentChar) {
     if (section.find_first_of("[]\n") != std::string_view::npos) {
         return "a section name cannot hold '[', ']' or a newline";
+    }
+    if (commentChar == '[') {
+        return "with '[' as the comment character a header would be a comment";
     }
     return {};
 }
@@ -283,7 +286,7 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
         return {IniEditStatus::changed, {}};
     }
 
-    if (reason = section_problem(section); !reason.empty()) {
+    if (reason = section_problem(section, commentChar_); !reason.empty()) {
         return refused(reason);
     }
     std::string added;

@@ -59,7 +59,8 @@ public:
     // an empty value, a value holding a newline, or one that needs quotes and
     // holds '"'; a key holding '=' or a newline, starting with '[' or the
     // comment character or with blanks at an end; a new section whose name
-    // holds '[', ']' or a newline.
+    // holds '[', ']' or a newline, or any new section when '[' is the
+    // comment character.
     IniEditResult write(std::string_view section, std::string_view key, std::string_view value);
     // As above, with the value written as printf's "%.6g" in the "C" locale.
     IniEditResult write(std::string_view section, std::string_view key, float value);

@@ -7,28 +7,35 @@ namespace {
 
 // Blank, tab and carriage return: a CR from a CRLF line is trimmed like a
 // blank wherever a line or a part of it is trimmed.
-constexpr std::string_view trimSet = " \t\r";
+constexpr bool is_trimmed(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 // Trimming keeps the view's place: an all-blank string trims to an empty
 // view at its end, so positions can still be taken from it.
 std::string_view ltrim(std::string_view s) {
-    const auto first = s.find_first_not_of(trimSet);
-    return s.substr(first == std::string_view::npos ? s.size() : first);
+    std::size_t first = 0;
+    while (first < s.size() && is_trimmed(s[first])) {
+        ++first;
+    }
+    return s.substr(first);
 }
 
 std::string_view rtrim(std::string_view s) {
-    const auto last = s.find_last_not_of(trimSet);
-    return s.substr(0, last == std::string_view::npos ? 0 : last + 1);
+    std::size_t size = s.size();
+    while (size > 0 && is_trimmed(s[size - 1])) {
+        --size;
+    }
+    return s.substr(0, size);
 }
 
 std::string_view trim(std::string_view s) { return rtrim(ltrim(s)); }
 
-std::size_t offset(std::string_view part, std::string_view whole) {
-    return static_cast<std::size_t>(part.data() - whole.data());
+std::size_t offset(std::string_view part, const char* base) {
+    return static_cast<std::size_t>(part.data() - base);
 }
 
-void scanKey(IniLine& out, std::string_view raw, std::string_view line, std::size_t equals,
-             char commentChar) {
+// Offsets are taken from `base`: the line for scanLine, the whole text for
+// IniScanner.
+void scanKey(IniLine& out, const char* base, std::string_view line, std::size_t equals, char commentChar) {
     out.kind = IniLineKind::key;
     out.key = trim(line.substr(0, equals));
     std::string_view rest = trim(line.substr(equals + 1));
@@ -59,7 +66,7 @@ void scanKey(IniLine& out, std::string_view raw, std::string_view line, std::siz
         }
     }
     out.value = value;
-    out.valueBegin = offset(written, raw);
+    out.valueBegin = offset(written, base);
     out.valueEnd = out.valueBegin + written.size();
     // Anything but a comment after a quoted value makes the line invalid.
     out.hasValue = (rest.empty() || rest.front() == commentChar) && !value.empty();
@@ -67,10 +74,39 @@ void scanKey(IniLine& out, std::string_view raw, std::string_view line, std::siz
     // comment character.
     out.setsInlineComment = (rest.empty() ? '\0' : rest.front()) == commentChar;
     if (out.setsInlineComment) {
-        out.commentBegin = offset(rest, raw);
+        out.commentBegin = offset(rest, base);
         out.commentEnd = out.commentBegin + rest.size();
     } else {
         out.commentBegin = out.commentEnd = out.valueEnd;
+    }
+}
+
+// Fills every field of `out` that the kind of `raw` uses and resets the
+// others; `base` is where offsets count from.
+void classify(IniLine& out, std::string_view raw, const char* base, char commentChar) {
+    out.begin = offset(raw, base);
+    out.end = out.next = out.begin + raw.size();
+    out.section = out.key = out.value = {};
+    out.valueBegin = out.valueEnd = out.commentBegin = out.commentEnd = 0;
+    out.hasValue = out.setsInlineComment = false;
+    // Comments are recognised before headers, so with '[' as the comment
+    // character every header line is a comment. Only the start of a line
+    // decides that, so comment lines are not trimmed at their end.
+    const std::string_view left = ltrim(raw);
+    if (left.empty() || left.front() == commentChar) {
+        out.kind = IniLineKind::comment;
+        return;
+    }
+    out.kind = IniLineKind::other;
+    const std::string_view line = rtrim(left);
+    if (line.front() == '[') {
+        const auto close = line.find(']', 1);
+        if (close != std::string_view::npos) {
+            out.kind = IniLineKind::header;
+            out.section = line.substr(1, close - 1);
+        }
+    } else if (const auto equals = line.find('='); equals != std::string_view::npos) {
+        scanKey(out, base, line, equals, commentChar);
     }
 }
 
@@ -78,21 +114,7 @@ void scanKey(IniLine& out, std::string_view raw, std::string_view line, std::siz
 
 IniLine scanLine(std::string_view raw, char commentChar) {
     IniLine out;
-    out.end = out.next = raw.size();
-    const std::string_view line = trim(raw);
-    // Comments are recognised before headers, so with '[' as the comment
-    // character every header line is a comment.
-    if (line.empty() || line.front() == commentChar) {
-        out.kind = IniLineKind::comment;
-    } else if (line.front() == '[') {
-        const auto close = line.find(']', 1);
-        if (close != std::string_view::npos) {
-            out.kind = IniLineKind::header;
-            out.section = line.substr(1, close - 1);
-        }
-    } else if (const auto equals = line.find('='); equals != std::string_view::npos) {
-        scanKey(out, raw, line, equals, commentChar);
-    }
+    classify(out, raw, raw.data(), commentChar);
     return out;
 }
 
@@ -116,15 +138,10 @@ bool IniScanner::next(IniLine& line) {
     const auto* newline = static_cast<const char*>(std::memchr(start, '\n', text_.size() - pos_));
     const std::size_t end =
         newline == nullptr ? text_.size() : static_cast<std::size_t>(newline - text_.data());
-    line = scanLine(text_.substr(pos_, end - pos_), commentChar_);
-    // From line-relative to text-relative offsets.
-    line.begin = pos_;
-    line.end = end;
-    line.next = newline == nullptr ? end : end + 1;
-    line.valueBegin += pos_;
-    line.valueEnd += pos_;
-    line.commentBegin += pos_;
-    line.commentEnd += pos_;
+    classify(line, text_.substr(pos_, end - pos_), text_.data(), commentChar_);
+    if (newline != nullptr) {
+        line.next = end + 1;
+    }
     if (line.kind == IniLineKind::header) {
         section_ = line.section;
     } else {

@@ -1,5 +1,6 @@
-# Runs the README's library example on a copy of the example configuration
-# and checks that the README still shows the example's code verbatim.
+# Runs a README example on a copy of BEFORE, checks that it leaves AFTER
+# (and, when PRINTS is set, prints it too), and that the README still shows
+# the example's code verbatim.
 file(READ "${EXAMPLE_SOURCE}" source)
 file(READ "${README}" readme)
 string(FIND "${readme}" "${source}" at)
@@ -7,11 +8,15 @@ if(at EQUAL -1)
     message(FATAL_ERROR "README.md does not show ${EXAMPLE_SOURCE} verbatim")
 endif()
 
-set(copy "${WORK_DIR}/readme_example.ini")
-file(WRITE "${copy}" "; pause\n[settings]\nms = 250 ; milliseconds\n")
+get_filename_component(name "${EXAMPLE_SOURCE}" NAME_WE)
+set(copy "${WORK_DIR}/${name}.ini")
+configure_file("${BEFORE}" "${copy}" COPYONLY)
 execute_process(COMMAND "${EXAMPLE}" "${copy}" RESULT_VARIABLE status OUTPUT_VARIABLE printed)
 file(READ "${copy}" saved)
-set(expected "; pause\n[settings]\nms = 500 ; milliseconds\nnote = \"doubled; was 500\"\n")
+file(READ "${AFTER}" expected)
+if(NOT PRINTS)
+    set(printed "${expected}")
+endif()
 if(NOT status EQUAL 0 OR NOT printed STREQUAL expected OR NOT saved STREQUAL expected)
     message(FATAL_ERROR "status ${status}\nprinted:\n${printed}\nsaved:\n${saved}\nexpected:\n${expected}")
 endif()
