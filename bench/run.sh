@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Runs every benchmark: warm in-process throughput beside the peers (with a
-# table of ratios), a 64 MiB load in a fresh process (time and peak RSS), and
-# the launcher's overhead.
+# table of ratios), a 64 MiB load in a fresh process (time and peak RSS), the
+# launcher's overhead, and iniedit beside crudini when it is installed.
 #
-#   bench/run.sh path/to/ini_bench path/to/launcher [benchmark options]
+#   bench/run.sh path/to/ini_bench path/to/launcher path/to/iniedit [benchmark options]
 set -euo pipefail
 bench=$(realpath "$1")
 launcher=$(realpath "$2")
-shift 2
+iniedit=$(realpath "$3")
+shift 3
 here=$(dirname "$(realpath "$0")")
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
@@ -36,3 +37,11 @@ done
 echo
 echo "== launcher overhead beyond ms = 100"
 "$here/launcher_overhead.sh" "$launcher" 20
+
+echo
+echo "== iniedit beside crudini, whole processes on php.ini-development"
+if command -v crudini >/dev/null; then
+    "$here/iniedit_vs_crudini.sh" "$iniedit" 21
+else
+    echo "crudini is not installed; skipped"
+fi

@@ -6,7 +6,7 @@ include(CMakePackageConfigHelpers)
 
 set(INI_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/IniFileIndex)
 
-install(TARGETS launcher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS launcher iniedit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS ini
     EXPORT IniFileIndexTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -41,14 +41,16 @@ function(ini_install_gzipped source destination)
     install(FILES ${gzipped} DESTINATION ${destination})
 endfunction()
 ini_install_gzipped(launcher/launcher.1 ${CMAKE_INSTALL_MANDIR}/man1)
+ini_install_gzipped(iniedit/iniedit.1 ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_PACKAGE_NAME inifileindex)
 set(CPACK_PACKAGE_VENDOR "IniFileIndex developers")
 set(CPACK_PACKAGE_CONTACT "IniFileIndex developers <maintainers@users.noreply.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "two-command launcher and an INI library that keeps comments")
-set(CPACK_PACKAGE_DESCRIPTION "launcher runs cmd1 from config.ini, waits ms milliseconds and runs cmd2.
-The static library IniFileIndex loads INI text keeping section and key order
-and every comment, edits it and writes it back with the comments in place.")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "INI library that keeps comments, INI file editor and launcher")
+set(CPACK_PACKAGE_DESCRIPTION "iniedit reads and edits INI files from the command line, changing only
+the lines an edit is about. launcher runs cmd1 from config.ini, waits ms
+milliseconds and runs cmd2. The library IniFileIndex loads INI text keeping
+section and key order and every comment, edits it and writes it back.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

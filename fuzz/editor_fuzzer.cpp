@@ -14,6 +14,7 @@
 #include "IniScanner.h"
 #include "fuzz_support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -22,8 +23,10 @@ namespace {
 // The lines of `text` without their line endings (a CR before the '\n'
 // too: a last line without a newline gets the text's line ending when a line
 // is added after it).
-std::vector<std::string_view> linesOf(std::string_view text) {
-    text.remove_prefix(ini::byteOrderMarkLength(text));  // belongs to no line
+// A byte order mark that the text started with belongs to no line; one that
+// a deletion brings to the start is compared as it is.
+std::vector<std::string_view> linesOf(std::string_view text, std::size_t byteOrderMark) {
+    text.remove_prefix(std::min(byteOrderMark, ini::byteOrderMarkLength(text)));
     std::vector<std::string_view> lines;
     while (!text.empty()) {
         const auto end = text.find('\n');
@@ -109,8 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const std::string what =
             "op " + std::to_string(op) + " on [" + section + "] " + key + "\n" + before + "\n=>\n";
-        const auto oldLines = linesOf(before);
-        const auto newLines = linesOf(editor.text());
+        const std::size_t byteOrderMark = ini::byteOrderMarkLength(before);
+        const auto oldLines = linesOf(before, byteOrderMark);
+        const auto newLines = linesOf(editor.text(), byteOrderMark);
         switch (result.status) {
         case ini::IniEditStatus::refused:
         case ini::IniEditStatus::unchanged:

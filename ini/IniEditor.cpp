@@ -71,6 +71,9 @@ std::string key_problem(std::string_view key, char commentChar) {
     if (!key.empty() && (key.front() == '[' || key.front() == commentChar)) {
         return "a key cannot start with '[' or the comment character";
     }
+    if (key.empty() && commentChar == '=') {
+        return "with '=' as the comment character the empty key would start a comment";
+    }
     if (!key.empty() && (is_trimmed(key.front()) || is_trimmed(key.back()))) {
         return "a key cannot start or end with a blank, tab or CR";
     }
@@ -91,6 +94,12 @@ std::string section_problem(std::string_view section, char commentChar) {
 std::string_view line_ending(std::string_view text) {
     const auto newline = text.find('\n');
     return newline != std::string_view::npos && newline > 0 && text[newline - 1] == '\r' ? "\r\n" : "\n";
+}
+
+// What ends a last line that has no newline: `eol`, less its CR when the
+// line already ends with one.
+std::string_view line_end_after(std::string_view text, std::string_view eol) {
+    return eol.size() == 2 && text.back() == '\r' ? eol.substr(1) : eol;
 }
 
 // "key = value" in the style of `model` (its indentation, and blanks around
@@ -278,7 +287,7 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
         }
         std::string insert = key_line(text_, model, key, *written);
         if (at == text_.size() && at > byteOrderMarkLength(text_) && text_.back() != '\n') {
-            insert.insert(0, eol);  // after a last line without a newline
+            insert.insert(0, line_end_after(text_, eol));  // after a last line without a newline
         } else {
             insert += eol;
         }
@@ -291,7 +300,7 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
     }
     std::string added;
     if (text_.size() > byteOrderMarkLength(text_) && text_.back() != '\n') {
-        added += eol;
+        added += line_end_after(text_, eol);
     }
     if (!lines.empty() && blank_lines_between_sections(text_, lines) && !is_blank_line(text_, lines.back())) {
         added += eol;

@@ -24,7 +24,7 @@ grep -q 'libc6' <<<"$depends" || { echo "Depends lacks libc6: $depends"; exit 1;
 echo "Depends: $depends"
 
 contents=$(dpkg-deb -c "$deb" | awk '{ print $NF }')
-for file in ./usr/bin/launcher ./usr/include/ini/IniFileIndex.h ./usr/include/ini/IniCurrentFile.h \
+for file in ./usr/bin/launcher ./usr/bin/iniedit ./usr/share/man/man1/iniedit.1.gz ./usr/include/ini/IniFileIndex.h ./usr/include/ini/IniCurrentFile.h \
     ./usr/share/man/man1/launcher.1.gz ./usr/share/doc/inifileindex/copyright ./usr/share/doc/inifileindex/changelog.gz \
     ./usr/lib/pkgconfig/inifileindex.pc ./usr/lib/libinifileindex.a \
     ./usr/lib/cmake/IniFileIndex/IniFileIndexConfig.cmake; do
@@ -40,6 +40,8 @@ mkdir -p "$work/run"
 printf '[settings]\ncmd1 = echo from the package\n' > "$work/run/config.ini"
 got=$(cd "$work/run" && "$root/usr/bin/launcher")
 [ "$got" = "from the package" ] || { echo "packaged launcher printed: $got"; exit 1; }
+got=$("$root/usr/bin/iniedit" get "$work/run/config.ini" settings cmd1)
+[ "$got" = "echo from the package" ] || { echo "packaged iniedit printed: $got"; exit 1; }
 echo "contents and metadata: ok"
 
 # lintian must find no error; warnings and notes are shown, not failed on.

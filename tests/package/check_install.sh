@@ -30,6 +30,7 @@ $libdir/libinifileindex.so.0.1.0"
     fi
     local expected
     expected=$(sort <<LIST
+bin/iniedit
 bin/launcher
 include/ini/IniCurrentFile.h
 include/ini/IniEditor.h
@@ -46,6 +47,7 @@ $libdir/cmake/IniFileIndex/IniFileIndexTargets-CONFIG.cmake
 $libdir/pkgconfig/inifileindex.pc
 share/doc/inifileindex/changelog.gz
 share/doc/inifileindex/copyright
+share/man/man1/iniedit.1.gz
 share/man/man1/launcher.1.gz
 LIST
 )

@@ -1,0 +1,586 @@
+// iniedit: reads, tests and edits INI files from the command line, changing
+// only the lines an edit is about. See iniedit.1 for the whole interface.
+#include "IniEditor.h"
+#include "IniFileSave.h"
+#include "IniVersion.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// The exit statuses, each with its meaning in the manual page.
+enum Status : int {
+    success = 0,
+    notFound = 1,
+    usageError = 2,
+    refusedUnsafe = 3,
+    ioFailure = 4,
+};
+
+// Ends the run with `status` and one line on standard error.
+struct Failure {
+    Status status;
+    std::string message;
+};
+
+[[noreturn]] void fail(Status status, const std::string& message) { throw Failure{status, message}; }
+
+const char* const usage =
+    "usage: iniedit [OPTIONS] get    FILE SECTION KEY\n"
+    "       iniedit [OPTIONS] set    FILE SECTION KEY VALUE\n"
+    "       iniedit [OPTIONS] del    FILE SECTION [KEY]\n"
+    "       iniedit [OPTIONS] exists FILE SECTION [KEY]\n"
+    "       iniedit [OPTIONS] list   FILE [SECTION]\n"
+    "       iniedit [OPTIONS] batch  FILE            (operations on standard input)\n"
+    "\n"
+    "SECTION \"\" names the keys above the first header; FILE - is standard input,\n"
+    "and an edited result then goes to standard output.\n"
+    "\n"
+    "options (before the verb):\n"
+    "  -c, --comment-char C   the comment character (default ';')\n"
+    "      --format=F         get and list: value (default), sh or json\n"
+    "  -0                     list: end each name with NUL instead of newline\n"
+    "      --existing         set and del: fail with 1 when the section or key is absent\n"
+    "      --create           a missing FILE counts as empty and may be created\n"
+    "  -o, --output FILE|-    write the edited text there instead of to FILE\n"
+    "      --in-place         rewrite FILE's own inode (hard links, bind mounts); not atomic\n"
+    "      --dry-run          write nothing; report changed or unchanged on standard error\n"
+    "  -q, --quiet            no message for status 1 and no dry-run report\n"
+    "      --help, --version\n"
+    "\n"
+    "batch reads one operation per line, fields separated by tabs:\n"
+    "  set<TAB>SECTION<TAB>KEY<TAB>VALUE   (VALUE is the rest of the line)\n"
+    "  del<TAB>SECTION[<TAB>KEY]\n"
+    "Empty lines and lines starting with '#' are skipped.\n"
+    "\n"
+    "exit status: 0 done (exists: true), 1 not found, 2 usage error,\n"
+    "3 refused as unsafe (nothing written), 4 input or output failure (file untouched)\n";
+
+enum class Format { value, sh, json };
+
+// The command line, parsed.
+struct Options {
+    std::string verb;
+    std::string file;
+    std::vector<std::string> operands;  // after FILE
+    char commentChar = ';';
+    Format format = Format::value;
+    bool nulSeparated = false;
+    bool existing = false;
+    bool create = false;
+    std::optional<std::string> output;
+    bool inPlace = false;
+    bool dryRun = false;
+    bool quiet = false;
+};
+
+bool is_edit(const std::string& verb) { return verb == "set" || verb == "del" || verb == "batch"; }
+
+// Options come before the verb, so that a value such as "-5" after it is
+// never read as an option.
+Options parse_arguments(int argc, char** argv) {
+    Options options;
+    int i = 1;
+    const auto optionValue = [&](std::string_view name) -> std::string {
+        if (i + 1 >= argc) {
+            fail(usageError, std::string(name) + " needs a value");
+        }
+        return argv[++i];
+    };
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (arg == "--help") {
+            std::fputs(usage, stdout);
+            std::exit(success);
+        } else if (arg == "--version") {
+            std::printf("iniedit %s\n", ini::version);
+            std::exit(success);
+        } else if (arg == "-c" || arg == "--comment-char" || arg.substr(0, 15) == "--comment-char=") {
+            const std::string c = arg.size() > 15 ? std::string(arg.substr(15)) : optionValue(arg);
+            if (c.size() != 1) {
+                fail(usageError, "the comment character must be one byte");
+            }
+            options.commentChar = c[0];
+        } else if (arg.substr(0, 9) == "--format=") {
+            const std::string_view format = arg.substr(9);
+            if (format == "value") {
+                options.format = Format::value;
+            } else if (format == "sh") {
+                options.format = Format::sh;
+            } else if (format == "json") {
+                options.format = Format::json;
+            } else {
+                fail(usageError, "unknown format '" + std::string(format) + "'");
+            }
+        } else if (arg == "-0") {
+            options.nulSeparated = true;
+        } else if (arg == "--existing") {
+            options.existing = true;
+        } else if (arg == "--create") {
+            options.create = true;
+        } else if (arg == "-o" || arg == "--output" || arg.substr(0, 9) == "--output=") {
+            options.output = arg.size() > 9 && arg[8] == '=' ? std::string(arg.substr(9)) : optionValue(arg);
+        } else if (arg == "--in-place") {
+            options.inPlace = true;
+        } else if (arg == "--dry-run") {
+            options.dryRun = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            options.quiet = true;
+        } else {
+            fail(usageError, "unknown option '" + std::string(arg) + "'");
+        }
+    }
+    if (i >= argc) {
+        fail(usageError, "no verb given");
+    }
+    options.verb = argv[i++];
+    if (i >= argc) {
+        fail(usageError, options.verb + ": no FILE given");
+    }
+    options.file = argv[i++];
+    options.operands.assign(argv + i, argv + argc);
+
+    struct Arity {
+        const char* verb;
+        std::size_t least;
+        std::size_t most;
+    };
+    static constexpr Arity arities[] = {{"get", 2, 2},    {"set", 3, 3},  {"del", 1, 2},
+                                        {"exists", 1, 2}, {"list", 0, 1}, {"batch", 0, 0}};
+    const Arity* arity = nullptr;
+    for (const auto& a : arities) {
+        arity = options.verb == a.verb ? &a : arity;
+    }
+    if (arity == nullptr) {
+        fail(usageError, "unknown verb '" + options.verb + "'");
+    }
+    if (options.operands.size() < arity->least || options.operands.size() > arity->most) {
+        fail(usageError, options.verb + ": wrong number of arguments");
+    }
+    if ((options.output || options.inPlace) && !is_edit(options.verb)) {
+        fail(usageError, "--output and --in-place are for set, del and batch");
+    }
+    if (options.format != Format::value && options.verb != "get" && options.verb != "list") {
+        fail(usageError, "--format is for get and list");
+    }
+    if (options.nulSeparated && options.verb != "list") {
+        fail(usageError, "-0 is for list");
+    }
+    if (options.file == "-" && options.verb == "batch") {
+        fail(usageError, "batch reads its operations from standard input, so FILE cannot be -");
+    }
+    return options;
+}
+
+// ---- reading
+
+std::string read_all(int fd, const std::string& name) {
+    std::string text;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) {
+            return text;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail(ioFailure, name + ": cannot read: " + std::strerror(errno));
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// Text that is not 8-bit text the loader can read is refused rather than
+// edited into something else.
+void check_text(const std::string& text, const std::string& name) {
+    const auto startsWith = [&](std::string_view prefix) {
+        return text.compare(0, prefix.size(), prefix) == 0;
+    };
+    if (startsWith(std::string_view("\x00\x00\xFE\xFF", 4)) || startsWith("\xFF\xFE") ||
+        startsWith("\xFE\xFF")) {
+        fail(refusedUnsafe, name + ": UTF-16 or UTF-32 text; convert it to UTF-8 first");
+    }
+    if (text.find('\0') != std::string::npos) {
+        fail(refusedUnsafe, name + ": holds NUL bytes; not a text file");
+    }
+}
+
+// The file being worked on: its text, and for an existing file the
+// descriptor that holds its lock.
+struct Source {
+    std::string path;  // after symbolic links; empty for standard input
+    std::string text;
+    bool exists = false;
+    int lockFd = -1;
+};
+
+// Opens FILE, locking it for an edit. After the lock is taken the path must
+// still name the locked file: another iniedit may have renamed a new file
+// over it while this one waited.
+Source open_source(const Options& options) {
+    Source source;
+    if (options.file == "-") {
+        source.text = read_all(STDIN_FILENO, "standard input");
+        source.exists = true;
+        check_text(source.text, "standard input");
+        return source;
+    }
+    source.path = ini::resolveSymlinks(options.file);
+    const bool locking = is_edit(options.verb) && !options.dryRun;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        struct stat info {};
+        if (::stat(source.path.c_str(), &info) != 0) {
+            if (errno == ENOENT && options.create) {
+                return source;  // empty; a save creates it
+            }
+            fail(ioFailure, options.file + ": " + std::strerror(errno) +
+                                (errno == ENOENT ? " (--create allows a new file)" : ""));
+        }
+        if (!S_ISREG(info.st_mode)) {
+            fail(refusedUnsafe, options.file + ": not a regular file");
+        }
+        int fd = ::open(source.path.c_str(), (locking ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+        short lockType = F_WRLCK;
+        if (fd < 0 && locking && (errno == EACCES || errno == EROFS)) {
+            // Not writable here, though its directory may be: a read lock
+            // still keeps out another iniedit's write lock.
+            fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
+            lockType = F_RDLCK;
+        }
+        if (fd < 0) {
+            fail(ioFailure, options.file + ": cannot open: " + std::strerror(errno));
+        }
+        if (locking) {
+            struct flock lock {};
+            lock.l_type = lockType;
+            lock.l_whence = SEEK_SET;
+            while (::fcntl(fd, F_SETLKW, &lock) != 0) {
+                if (errno != EINTR) {
+                    ::close(fd);
+                    fail(ioFailure, options.file + ": cannot lock: " + std::strerror(errno));
+                }
+            }
+            struct stat locked {};
+            struct stat now {};
+            if (::fstat(fd, &locked) != 0 || ::stat(source.path.c_str(), &now) != 0 ||
+                locked.st_dev != now.st_dev || locked.st_ino != now.st_ino) {
+                ::close(fd);  // replaced while waiting: lock the new file
+                continue;
+            }
+            if (locked.st_nlink > 1 && !options.inPlace && !options.output) {
+                ::close(fd);
+                fail(refusedUnsafe, options.file +
+                                        ": has other hard links, which a save by rename would "
+                                        "leave behind; use --in-place");
+            }
+        }
+        source.text = read_all(fd, options.file);
+        source.exists = true;
+        if (locking) {
+            source.lockFd = fd;  // held until the process ends
+        } else {
+            ::close(fd);
+        }
+        check_text(source.text, options.file);
+        return source;
+    }
+    fail(ioFailure, options.file + ": keeps being replaced; cannot lock it");
+}
+
+// ---- output formats
+
+bool is_shell_name(std::string_view name) {
+    if (name.empty() || (name[0] >= '0' && name[0] <= '9')) {
+        return false;
+    }
+    for (const char c : name) {
+        if (!(c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Single quotes keep every byte but the quote itself, which is closed,
+// escaped and reopened.
+std::string shell_quoted(std::string_view text) {
+    std::string out = "'";
+    for (const char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+// The length of the valid UTF-8 sequence at the start of `s`, or 0.
+std::size_t utf8_length(std::string_view s) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned min = 0;
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        min = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        min = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (s.size() < length) {
+        return 0;
+    }
+    unsigned code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = code << 6 | (byte(i) & 0x3F);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return code < min || code > 0x10FFFF || surrogate ? 0 : length;
+}
+
+// A JSON string; bytes that are not UTF-8 become U+FFFD, so the output is
+// always valid JSON.
+std::string json_quoted(std::string_view text) {
+    std::string out = "\"";
+    while (!text.empty()) {
+        const std::size_t length = utf8_length(text);
+        const unsigned char c = static_cast<unsigned char>(text[0]);
+        if (length == 0) {
+            out += "\\ufffd";
+            text.remove_prefix(1);
+            continue;
+        }
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out.append(text.substr(0, length));
+        }
+        text.remove_prefix(length);
+    }
+    return out + "\"";
+}
+
+// ---- the verbs
+
+void require_shell_name(std::string_view key, const std::string& file) {
+    if (!is_shell_name(key)) {
+        fail(refusedUnsafe, file + ": key '" + std::string(key) + "' is not a shell variable name");
+    }
+}
+
+int run_get(const Options& options, const ini::IniEditor& editor) {
+    const std::string& section = options.operands[0];
+    const std::string& key = options.operands[1];
+    if (!editor.keyExists(section, key)) {
+        fail(notFound, options.file + ": no key '" + key + "' in section '" + section + "'");
+    }
+    const std::string value = editor.read(section, key, "");
+    switch (options.format) {
+    case Format::value:
+        std::cout << value << '\n';
+        break;
+    case Format::sh:
+        require_shell_name(key, options.file);
+        std::cout << key << '=' << shell_quoted(value) << '\n';
+        break;
+    case Format::json:
+        std::cout << json_quoted(value) << '\n';
+        break;
+    }
+    return success;
+}
+
+int run_list(const Options& options, const ini::IniEditor& editor) {
+    const bool keys = !options.operands.empty();
+    const std::string section = keys ? options.operands[0] : std::string();
+    if (keys && !editor.sectionExists(section)) {
+        fail(notFound, options.file + ": no section '" + section + "'");
+    }
+    const std::vector<std::string> names = keys ? editor.keyNames(section) : editor.sectionNames();
+    std::string out;
+    if (options.format == Format::json) {
+        out = keys ? "{" : "[";
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            out += i == 0 ? "" : ",";
+            out += json_quoted(names[i]);
+            out += keys ? ":" + json_quoted(editor.read(section, names[i], "")) : "";
+        }
+        out += keys ? "}\n" : "]\n";
+    } else if (options.format == Format::sh && keys) {
+        for (const auto& name : names) {
+            require_shell_name(name, options.file);
+        }
+        for (const auto& name : names) {
+            out += name + "=" + shell_quoted(editor.read(section, name, "")) + "\n";
+        }
+    } else {
+        for (const auto& name : names) {
+            out += options.format == Format::sh ? shell_quoted(name) : name;
+            out += options.nulSeparated ? '\0' : '\n';
+        }
+    }
+    std::cout << out;
+    return success;
+}
+
+// One set or del on the editor; what --existing and a refusal make of it.
+void apply_edit(const Options& options, ini::IniEditor& editor, const std::string& verb,
+                const std::vector<std::string>& args, const std::string& where) {
+    const std::string& section = args.at(0);
+    ini::IniEditResult result;
+    if (verb == "set") {
+        if (options.existing && !editor.keyExists(section, args.at(1))) {
+            fail(notFound, where + "no key '" + args[1] + "' in section '" + section + "' (--existing)");
+        }
+        result = editor.write(section, args.at(1), args.at(2));
+    } else if (args.size() == 2) {
+        result = editor.delKey(section, args[1]);
+    } else {
+        result = editor.delSection(section);
+    }
+    if (result.status == ini::IniEditStatus::refused) {
+        fail(refusedUnsafe, where + result.reason);
+    }
+    if (result.status == ini::IniEditStatus::absent && options.existing) {
+        fail(notFound, where + (args.size() == 2 ? "no key '" + args[1] + "' in section '" + section + "'"
+                                                 : "no section '" + section + "'"));
+    }
+}
+
+// Reads batch operations from standard input: "verb<TAB>field<TAB>...", the
+// value of set taking the rest of the line.
+void run_batch(const Options& options, ini::IniEditor& editor) {
+    std::string line;
+    for (int number = 1; std::getline(std::cin, line); ++number) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::vector<std::string> fields;
+        const std::string verb = line.substr(0, line.find('\t'));
+        const std::size_t wanted = verb == "set" ? 3 : 2;
+        std::size_t at = line.find('\t');
+        while (at != std::string::npos && fields.size() < wanted) {
+            const std::size_t next =
+                fields.size() + 1 == wanted ? std::string::npos : line.find('\t', at + 1);
+            fields.push_back(
+                line.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1));
+            at = next;
+        }
+        const std::string where = options.file + ": batch line " + std::to_string(number) + ": ";
+        const bool valid = (verb == "set" && fields.size() == 3) || (verb == "del" && !fields.empty());
+        if (!valid) {
+            fail(usageError,
+                 where + "expected set<TAB>SECTION<TAB>KEY<TAB>VALUE or del<TAB>SECTION[<TAB>KEY]");
+        }
+        apply_edit(options, editor, verb, fields, where);
+    }
+}
+
+void write_output(const Options& options, const Source& source, const std::string& text) {
+    const std::string destination = options.output.value_or(options.file);
+    if (destination == "-") {
+        std::cout << text << std::flush;
+        if (!std::cout) {
+            fail(ioFailure, "standard output: cannot write");
+        }
+        return;
+    }
+    std::string error;
+    const bool sameFile = !options.output;
+    const std::string path = sameFile ? source.path : destination;
+    const bool saved = options.inPlace ? ini::writeFileInPlace(path, text, &error)
+                                       : ini::writeFileAtomically(path, text, &error);
+    if (!saved) {
+        fail(ioFailure, destination + ": " + error);
+    }
+}
+
+int run(const Options& options) {
+    Source source = open_source(options);
+    ini::IniEditor editor(source.text, options.commentChar);
+    if (options.verb == "get") {
+        return run_get(options, editor);
+    }
+    if (options.verb == "list") {
+        return run_list(options, editor);
+    }
+    if (options.verb == "exists") {
+        const auto& args = options.operands;
+        const bool found =
+            args.size() == 2 ? editor.keyExists(args[0], args[1]) : editor.sectionExists(args[0]);
+        return found ? success : notFound;
+    }
+    if (options.verb == "batch") {
+        run_batch(options, editor);
+    } else {
+        apply_edit(options, editor, options.verb, options.operands, options.file + ": ");
+    }
+
+    const bool changed = editor.text() != source.text;
+    if (options.dryRun) {
+        if (!options.quiet) {
+            std::fprintf(stderr, "%s\n", changed ? "changed" : "unchanged");
+        }
+        return success;
+    }
+    // An unchanged result is not written at all (the file's time stays),
+    // unless it must go somewhere else.
+    if (changed || options.output || options.file == "-") {
+        write_output(options, source, editor.text());
+    }
+    return success;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
+    Options options;
+    try {
+        options = parse_arguments(argc, argv);
+        return run(options);
+    } catch (const Failure& failure) {
+        if (failure.status != notFound || !options.quiet) {
+            std::fprintf(stderr, "iniedit: %s%s\n", failure.message.c_str(),
+                         failure.status == usageError ? " (see iniedit --help)" : "");
+        }
+        return failure.status;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "iniedit: %s: %s\n", options.file.c_str(), e.what());
+        return ioFailure;
+    }
+}
