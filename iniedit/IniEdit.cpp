@@ -338,7 +338,8 @@ std::size_t utf8_length(std::string_view s) {
     unsigned min = 0;
     if (lead < 0x80) {
         return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
         min = 0x80;
     } else if (lead >= 0xE0 && lead <= 0xEF) {

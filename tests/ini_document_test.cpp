@@ -745,13 +745,13 @@ TEST_F(SaveToFile, SpaceThatRunsOutLeavesTheOldFileWhole) {
     // The new text is larger than the file-size limit of the child; the old
     // file is smaller. Root is bound by RLIMIT_FSIZE too.
     const std::string old = "[old]\nk = v\n";
-    const auto doc = loadText("[s]\nk = " + std::string(256 * 1024, 'x') + "\n");
+    const auto doc = loadText("[s]\nk = " + std::string(std::size_t{256} * 1024, 'x') + "\n");
     for (const auto& way : saveWays) {
         SCOPED_TRACE(way.name);
         const auto file = put("limited.ini", old);
         const int status = exitStatusOf([&] {
             std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit cap{64 * 1024, 64 * 1024};
+            const rlimit cap{rlim_t{64} * 1024, rlim_t{64} * 1024};
             ::setrlimit(RLIMIT_FSIZE, &cap);
             return (doc.*way.save)(file) ? 1 : 0;
         });
