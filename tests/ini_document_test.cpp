@@ -924,24 +924,11 @@ TEST_F(Corpus, LoadsRealFiles) {
 // load: byte for byte, or as the normal form of its header ("[name]") or key
 // line ("key = ...").
 TEST_F(Corpus, RenderingKeepsEveryLine) {
-    std::ifstream manifest(dir_ / "MANIFEST.tsv");
-    std::string row;
-    std::getline(manifest, row);  // the column names
     int files = 0;
-    while (std::getline(manifest, row)) {
-        std::vector<std::string> columns;
-        std::istringstream fields(row);
-        for (std::string field; std::getline(fields, field, '\t');) {
-            columns.push_back(field);
-        }
-        ASSERT_GE(columns.size(), 8U) << row;
-        const char commentChar = columns[7] == "none" ? ';' : columns[7].front();
-        SCOPED_TRACE(columns[0] + " with " + commentChar);
-        std::ifstream in(dir_ / columns[0], std::ios::binary);
-        std::ostringstream whole;
-        whole << in.rdbuf();
-        const std::string input = whole.str();
-        const std::string text = loadText(input, commentChar).toString();
+    for (const auto& file : ini_test::corpusFiles(dir_)) {
+        SCOPED_TRACE(file.path + " with " + file.commentChar);
+        const std::string& input = file.text;
+        const std::string text = loadText(input, file.commentChar).toString();
         std::set<std::string_view> rendered;
         for (std::string_view rest = text; !rest.empty();) {
             const auto end = rest.find('\n');

@@ -238,24 +238,12 @@ bool onlyRemoved(const std::vector<std::string>& before, const std::vector<std::
 // set changes exactly one line, adding a key or a section adds one or two,
 // deleting a key removes exactly its lines, and the rest reads back as before.
 TEST(EditorCorpus, EditsChangeOnlyTheirLines) {
-    const std::filesystem::path dir = INI_CORPUS_DIR;
-    std::ifstream manifest(dir / "MANIFEST.tsv");
-    std::string row;
-    std::getline(manifest, row);
     int files = 0;
     int edits = 0;
-    while (std::getline(manifest, row)) {
-        std::vector<std::string> columns;
-        std::istringstream fields(row);
-        for (std::string field; std::getline(fields, field, '\t');) {
-            columns.push_back(field);
-        }
-        const char commentChar = columns.at(7) == "none" ? ';' : columns.at(7).front();
-        SCOPED_TRACE(columns[0]);
-        std::ifstream in(dir / columns[0], std::ios::binary);
-        std::ostringstream whole;
-        whole << in.rdbuf();
-        const std::string original = whole.str();
+    for (const auto& file : ini_test::corpusFiles(INI_CORPUS_DIR)) {
+        SCOPED_TRACE(file.path);
+        const char commentChar = file.commentChar;
+        const std::string& original = file.text;
         const IniEditor pristine(original, commentChar);
         const auto before = linesOf(original);
         const auto doc = ini_test::loadText(original, commentChar);

@@ -390,23 +390,11 @@ TEST_F(IniEdit, ConcurrentEditsAllLand) {
 // Sampled keys of every real file: set, then get gives the value, and
 // exactly one line differs.
 TEST_F(IniEdit, RealFiles) {
-    const std::filesystem::path corpus = INI_CORPUS_DIR;
-    std::ifstream manifest(corpus / "MANIFEST.tsv");
-    std::string row;
-    std::getline(manifest, row);
     int edits = 0;
-    while (std::getline(manifest, row)) {
-        std::vector<std::string> columns;
-        std::istringstream fields(row);
-        for (std::string field; std::getline(fields, field, '\t');) {
-            columns.push_back(field);
-        }
-        SCOPED_TRACE(columns.at(0));
-        const std::string commentChar = columns.at(7) == "none" ? ";" : columns.at(7).substr(0, 1);
-        std::ifstream in(corpus / columns[0], std::ios::binary);
-        std::ostringstream whole;
-        whole << in.rdbuf();
-        const auto doc = ini_test::loadText(whole.str(), commentChar[0]);
+    for (const auto& file : ini_test::corpusFiles(INI_CORPUS_DIR)) {
+        SCOPED_TRACE(file.path);
+        const std::string commentChar(1, file.commentChar);
+        const auto doc = ini_test::loadText(file.text, file.commentChar);
         std::vector<std::pair<std::string, std::string>> keys;
         for (const auto& section : doc.sectionOrder) {
             for (const auto& key : doc.sections.at(section).keyOrder) {
@@ -416,11 +404,11 @@ TEST_F(IniEdit, RealFiles) {
         for (std::size_t i = 0; i < keys.size(); i += keys.size() / 3 + 1) {
             const auto& [section, key] = keys[i];
             SCOPED_TRACE(section + "/" + key);
-            put("copy.ini", whole.str());
+            put("copy.ini", file.text);
             ASSERT_EQ(run({"-c", commentChar, "set", "copy.ini", section, key, "set by iniedit"}).status, 0);
             const Result got = run({"-c", commentChar, "get", "copy.ini", section, key});
             EXPECT_EQ(got.out, "set by iniedit\n");
-            std::istringstream a(whole.str());
+            std::istringstream a(file.text);
             std::istringstream b(contents("copy.ini"));
             int differing = 0;
             std::string lineA;

@@ -6,6 +6,8 @@
 #include "IniFileIndex.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -101,6 +103,36 @@ inline std::string invariantViolation(const ini::IniFileIndex& doc) {
         problem = firstProblem(section.keyOrder, section.values);
     }
     return problem;
+}
+
+// One file of the real-file corpus, with the comment character its
+// MANIFEST.tsv row names first (';' when it names none).
+struct CorpusFile {
+    std::string path;  // relative to the corpus directory
+    char commentChar;
+    std::string text;
+};
+
+inline std::vector<CorpusFile> corpusFiles(const std::filesystem::path& dir) {
+    std::vector<CorpusFile> files;
+    std::ifstream manifest(dir / "MANIFEST.tsv");
+    std::string row;
+    std::getline(manifest, row);  // the column names
+    while (std::getline(manifest, row)) {
+        std::vector<std::string> columns;
+        std::istringstream fields(row);
+        for (std::string field; std::getline(fields, field, '\t');) {
+            columns.push_back(field);
+        }
+        if (columns.size() < 8) {
+            continue;
+        }
+        std::ifstream in(dir / columns[0], std::ios::binary);
+        std::ostringstream whole;
+        whole << in.rdbuf();
+        files.push_back({columns[0], columns[7] == "none" ? ';' : columns[7].front(), whole.str()});
+    }
+    return files;
 }
 
 }  // namespace ini_test
