@@ -45,7 +45,14 @@ got=$("$root/usr/bin/iniedit" get "$work/run/config.ini" settings cmd1)
 echo "contents and metadata: ok"
 
 # lintian must find no error; warnings and notes are shown, not failed on.
-report=$(lintian --no-tag-display-limit "$deb" 2>&1 | grep -v 'running with root privileges' || true)
+# It exits 1 when it finds errors; anything else but 0 means it did not run.
+status=0
+report=$(lintian --no-tag-display-limit "$deb" 2>&1) || status=$?
+if [ "$status" -gt 1 ]; then
+    echo "lintian did not run (status $status): $report"
+    exit 1
+fi
+report=$(grep -v 'running with root privileges' <<<"$report" || true)
 [ -z "$report" ] || echo "$report"
 if grep -q '^E:' <<<"$report"; then
     echo "lintian reports errors"
