@@ -4,10 +4,12 @@
 //   those of an independent reading that ignores every line it does not
 //   store, so lines kept as text never change what is read;
 // - every input line that does not register a section or store a key comes
-//   back verbatim as a line of the rendering;
+//   back verbatim as a line of the rendering, and the scanner, tracking
+//   stores, marks as many headers and keys as the document lists;
 // - for comment characters the text form can carry (printable, not '[', '='
 //   or '"') and values it can carry, loading the rendering gives the same
 //   lookups and the same rendering again.
+#include "IniScanner.h"
 #include "fuzz_support.h"
 #include "reference_lookups.h"
 
@@ -107,6 +109,25 @@ void requireKeptLines(std::string_view input, const ini::IniFileIndex& doc, cons
     }
 }
 
+// The lines the scanner says the loader keeps as headers and keys are as
+// many as the document lists in what it writes.
+void requireStoresCounted(std::string_view input, const ini::IniFileIndex& doc) {
+    std::size_t headers = 0;
+    std::size_t keys = 0;
+    ini::IniScanner scanner(input, doc.commentChar, true);
+    for (ini::IniLine line; scanner.next(line);) {
+        headers += line.stores && line.kind == ini::IniLineKind::header ? 1 : 0;
+        keys += line.stores && line.kind == ini::IniLineKind::key ? 1 : 0;
+    }
+    std::size_t listedKeys = 0;
+    for (const auto& [name, section] : doc.sections) {
+        listedKeys += name.empty() || listed(doc.sectionOrder, name) ? section.keyOrder.size() : 0;
+    }
+    fuzz::require(headers == doc.sectionOrder.size(), "stored headers are the listed sections",
+                  std::string(input));
+    fuzz::require(keys == listedKeys, "stored key lines are the written keys", std::string(input));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -122,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string text = first.toString();
     requireKeptLines(input, first, text);
+    requireStoresCounted(input, first);
     if (commentCharRoundTrips(commentChar) && everyValueRoundTrips(first)) {
         const auto second = ini_test::loadText(text, commentChar);
         fuzz::requireInvariants(second);

@@ -88,7 +88,7 @@ void classify(IniLine& out, std::string_view raw, const char* base, char comment
     out.end = out.next = out.begin + raw.size();
     out.section = out.key = out.value = {};
     out.valueBegin = out.valueEnd = out.commentBegin = out.commentEnd = 0;
-    out.hasValue = out.setsInlineComment = false;
+    out.hasValue = out.setsInlineComment = out.stores = false;
     // Comments are recognised before headers, so with '[' as the comment
     // character every header line is a comment. Only the start of a line
     // decides that, so comment lines are not trimmed at their end.
@@ -127,8 +127,31 @@ std::size_t byteOrderMarkLength(std::string_view text) {
     return length;
 }
 
-IniScanner::IniScanner(std::string_view text, char commentChar)
-    : text_(text), commentChar_(commentChar), pos_(byteOrderMarkLength(text)) {}
+IniScanner::IniScanner(std::string_view text, char commentChar, bool trackStores)
+    : text_(text), commentChar_(commentChar), pos_(byteOrderMarkLength(text)), trackStores_(trackStores) {}
+
+// The loader's rules for what it keeps: a header registers a section that
+// does not exist yet unless its name holds '['; a key line stores when it
+// has a value, its key has no entry in the section yet, and the section is
+// written. A key line creates its section and its entry, storing or not,
+// when it has a value or sets an inline comment.
+void IniScanner::track(IniLine& line) {
+    line.stores = false;
+    if (line.kind == IniLineKind::header) {
+        const bool exists = sections_.count(line.section) != 0;
+        const bool registers = !exists && line.section.find('[') == std::string_view::npos;
+        if (registers) {
+            sections_.insert(line.section);
+            listed_.insert(line.section);
+        }
+        line.stores = registers;
+        currentWritten_ = line.section.empty() || listed_.count(line.section) != 0;
+    } else if (line.kind == IniLineKind::key && (line.hasValue || line.setsInlineComment)) {
+        sections_.insert(line.section);
+        const bool isNew = entries_.insert({line.section, line.key}).second;
+        line.stores = isNew && line.hasValue && currentWritten_;
+    }
+}
 
 bool IniScanner::next(IniLine& line) {
     if (pos_ >= text_.size()) {
@@ -146,6 +169,9 @@ bool IniScanner::next(IniLine& line) {
         section_ = line.section;
     } else {
         line.section = section_;
+    }
+    if (trackStores_) {
+        track(line);
     }
     pos_ = line.next;
     return true;

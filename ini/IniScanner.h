@@ -11,7 +11,9 @@
 #include "IniExport.h"
 
 #include <cstddef>
+#include <set>
 #include <string_view>
+#include <utility>
 
 namespace ini {
 
@@ -55,6 +57,13 @@ struct IniLine {
     // comment character is NUL: it sets the key's inline comment, creating
     // the key with an empty value when it has none.
     bool setsInlineComment = false;
+
+    // From an IniScanner that tracks stores: whether the loader keeps this
+    // line as a header or key of the document, that is whether it registers
+    // a new section (a header whose name is new and holds no '[') or stores
+    // a new key in a section the document writes (a listed one, or the one
+    // above the first header). Every other line is kept as text.
+    bool stores = false;
 };
 
 // Classifies `line` (without its '\n'), read with `commentChar`.
@@ -67,9 +76,13 @@ INI_API IniLine scanLine(std::string_view line, char commentChar);
 //
 // A last line without '\n' counts; a final '\n' is not followed by an empty
 // line. Linear in the text's size; nothing is allocated.
+//
+// With `trackStores`, the scanner also remembers the sections and keys seen
+// so far (as views into the text) to fill IniLine::stores: that costs a set
+// insertion per new section and key, and nothing per other line.
 class INI_API IniScanner {
 public:
-    IniScanner(std::string_view text, char commentChar);
+    IniScanner(std::string_view text, char commentChar, bool trackStores = false);
 
     // Fills `line` with the next line; false at the end of the text.
     bool next(IniLine& line);
@@ -77,10 +90,19 @@ public:
     std::string_view text() const { return text_; }
 
 private:
+    void track(IniLine& line);
+
     std::string_view text_;
     char commentChar_;
     std::size_t pos_ = 0;
     std::string_view section_;
+    bool trackStores_;
+    // What the loader would hold so far: the sections that exist, whether
+    // the current one is written, and every (section, key) with an entry.
+    std::set<std::string_view> sections_;
+    std::set<std::string_view> listed_;
+    std::set<std::pair<std::string_view, std::string_view>> entries_;
+    bool currentWritten_ = true;
 };
 
 // The number of UTF-8 byte order marks (EF BB BF) that `text` starts with,

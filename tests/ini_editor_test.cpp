@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -294,6 +295,51 @@ TEST(EditorCorpus, EditsChangeOnlyTheirLines) {
     EXPECT_GT(files, 40);
     EXPECT_GT(edits, 300);
     std::printf("%d files, %d keys set, given a sibling and deleted\n", files, edits / 3);
+}
+
+// Tracking stores, the scanner marks exactly the lines the document keeps
+// as headers and keys (in another order when a section repeats, whose new
+// keys join its first occurrence).
+TEST(Scanner, MarksTheLinesTheLoaderStores) {
+    for (const std::string text : {
+             "k = 1\n[s]\nk = 1\nk = 2\n[]\nj = \"\" ; c\n[a[b]\nx = 1\n[s]\nm = 3\n[t\nq =\n[u]\n",
+             "k=1\n[]\nj=2\n",
+             "[]\nj=2\n[s]\n[]\nz=1\n",
+         }) {
+        SCOPED_TRACE(ini_test::escaped(text));
+        std::string stored;
+        ini::IniScanner scanner(text, ';', true);
+        for (ini::IniLine line; scanner.next(line);) {
+            if (line.stores && line.kind == ini::IniLineKind::header) {
+                stored += "[" + std::string(line.section) + "]\n";
+            } else if (line.stores) {
+                stored += std::string(line.key) + " = " + std::string(line.value) + "\n";
+            }
+        }
+        // The rendering without the kept lines: drop what is in comments.
+        const auto doc = ini_test::loadText(text);
+        std::string written;
+        for (const auto& [name, section] : doc.sections) {
+            if (name.empty() &&
+                doc.sectionOrder.end() == std::find(doc.sectionOrder.begin(), doc.sectionOrder.end(), name)) {
+                for (const auto& key : section.keyOrder) {
+                    written += key + " = " + section.values.at(key).value + "\n";
+                }
+            }
+        }
+        for (const auto& name : doc.sectionOrder) {
+            written += "[" + name + "]\n";
+            for (const auto& key : doc.sections.at(name).keyOrder) {
+                written += key + " = " + doc.sections.at(name).values.at(key).value + "\n";
+            }
+        }
+        const auto sorted = [](const std::string& lines) {
+            std::vector<std::string> out = linesOf(lines);
+            std::sort(out.begin(), out.end());
+            return out;
+        };
+        EXPECT_EQ(sorted(stored), sorted(written));
+    }
 }
 
 TEST(Scanner, ReportsPositionsOfEveryPart) {
