@@ -98,8 +98,14 @@ std::string resolveSymlinks(const std::string& path) {
 }
 
 bool writeFileInPlace(const std::string& path, std::string_view text, std::string* error) {
-    // No O_TRUNC: the old content stays until the new size is reserved.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    // No O_TRUNC: the old content stays until the new size is reserved. A
+    // file this call creates is removed again if the save fails.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    bool created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        created = fd >= 0;
+    }
     if (fd < 0) {
         return fail(error, "cannot open " + path, errno);
     }
@@ -127,6 +133,9 @@ bool writeFileInPlace(const std::string& path, std::string_view text, std::strin
     if (::close(fd) != 0 && code == 0) {
         step = "cannot close " + path;
         code = errno;
+    }
+    if (code != 0 && created) {
+        ::unlink(path.c_str());
     }
     return code == 0 || fail(error, step, code);
 }

@@ -20,9 +20,10 @@
 namespace ini {
 
 // Overwrites `path` with `text`, creating it (mode 0666 less the umask) when
-// absent. Returns false, with the file as it was, when the file cannot be
-// opened or the space cannot be reserved; false as well when a later write or
-// the close fails. `error`, when given, receives a one-line reason.
+// absent. Returns false, with the file as it was (or still absent), when the
+// file cannot be opened or the space cannot be reserved; false as well when
+// a later write or the close fails. `error`, when given, receives a one-line
+// reason.
 INI_API bool writeFileInPlace(const std::string& path, std::string_view text, std::string* error = nullptr);
 
 // Writes `text` to a new file beside `path` (after following symbolic links,

@@ -758,6 +758,16 @@ TEST_F(SaveToFile, SpaceThatRunsOutLeavesTheOldFileWhole) {
         EXPECT_EQ(status, 0) << "the save did not report the failure";
         EXPECT_EQ(contents("limited.ini"), old);
         EXPECT_EQ(namesIn(dir_), std::vector<std::string>{"limited.ini"});
+
+        // A file that was not there is not left behind, empty or cut.
+        const int missing = exitStatusOf([&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit cap{rlim_t{64} * 1024, rlim_t{64} * 1024};
+            ::setrlimit(RLIMIT_FSIZE, &cap);
+            return (doc.*way.save)(path("new.ini")) ? 1 : 0;
+        });
+        EXPECT_EQ(missing, 0);
+        EXPECT_EQ(namesIn(dir_), std::vector<std::string>{"limited.ini"});
     }
 }
 
