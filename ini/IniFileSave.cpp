@@ -152,29 +152,28 @@ bool writeFileAtomically(const std::string& path, std::string_view text, std::st
         return fail(error, "cannot create a temporary file in " + directory, errno);
     }
 
-    std::string step = "cannot write " + temporary;
-    int code = write_all(fd, text, 0);
-    if (code == 0 && ::fsync(fd) != 0) {
+    // Mode and owner first, so that the flush below covers them too.
+    std::string step;
+    int code = 0;
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        // The owner is kept where the process may set it; a failure there
+        // leaves the writer as owner, as any editor would.
+        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+            ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), old.st_gid));
+        }
+        code = ::fchmod(fd, old.st_mode & 07777) != 0 ? errno : 0;
+    } else {
+        code = ::fchmod(fd, 0666 & ~current_umask()) != 0 ? errno : 0;
+    }
+    if (code != 0) {
+        step = "cannot set the mode of " + temporary;
+    } else if ((code = write_all(fd, text, 0)) != 0) {
+        step = "cannot write " + temporary;
+    } else if (::fsync(fd) != 0) {
         step = "cannot flush " + temporary;
         code = errno;
-    }
-    if (code == 0) {
-        struct stat old {};
-        if (::stat(target.c_str(), &old) == 0) {
-            // The owner is kept where the process may set it; a failure
-            // there leaves the writer as owner, as any editor would.
-            if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-                ::fchown(fd, old.st_uid, old.st_gid) != 0) {
-                static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), old.st_gid));
-            }
-            if (::fchmod(fd, old.st_mode & 07777) != 0) {
-                step = "cannot set the mode of " + temporary;
-                code = errno;
-            }
-        } else if (::fchmod(fd, 0666 & ~current_umask()) != 0) {
-            step = "cannot set the mode of " + temporary;
-            code = errno;
-        }
     }
     if (::close(fd) != 0 && code == 0) {
         step = "cannot close " + temporary;
