@@ -71,6 +71,9 @@ std::string key_problem(std::string_view key, char commentChar) {
     if (!key.empty() && (key.front() == '[' || key.front() == commentChar)) {
         return "a key cannot start with '[' or the comment character";
     }
+    if (byteOrderMarkLength(key) > 0) {
+        return "a key cannot start with a byte order mark";  // skipped at the start of a text
+    }
     if (key.empty() && commentChar == '=') {
         return "with '=' as the comment character the empty key would start a comment";
     }

@@ -57,10 +57,10 @@ public:
     // after the section's last key line, in the style of that section; an
     // absent section is added at the end. Refused, with nothing changed, for
     // an empty value, a value holding a newline, or one that needs quotes and
-    // holds '"'; a key holding '=' or a newline, starting with '[' or the
-    // comment character or with blanks at an end; a new section whose name
-    // holds '[', ']' or a newline, or any new section when '[' is the
-    // comment character.
+    // holds '"'; a key holding '=' or a newline, starting with '[', the
+    // comment character or a byte order mark, or with blanks at an end; a
+    // new section whose name holds '[', ']' or a newline, or any new section
+    // when '[' is the comment character.
     IniEditResult write(std::string_view section, std::string_view key, std::string_view value);
     // As above, with the value written as printf's "%.6g" in the "C" locale.
     IniEditResult write(std::string_view section, std::string_view key, float value);

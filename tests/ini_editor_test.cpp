@@ -129,6 +129,7 @@ TEST(EditorWrite, RefusesWhatTheTextCannotCarry) {
              {"s", "[k", "v"},
              {"s", ";k", "v"},
              {"s", " k", "v"},
+             {"", "\xEF\xBB\xBFk", "v"},  // at the start of a text it would be skipped
              {"s", "k\n", "v"},
              {"a]b", "k", "v"},
              {"a[b", "k", "v"},
