@@ -40,15 +40,6 @@ std::vector<std::string_view> linesOf(std::string_view text, std::size_t byteOrd
     return lines;
 }
 
-// Whether `after` is `before` with some lines taken out and nothing else.
-bool onlyRemoved(const std::vector<std::string_view>& before, const std::vector<std::string_view>& after) {
-    std::size_t j = 0;
-    for (std::size_t i = 0; i < before.size() && j < after.size(); ++i) {
-        j += before[i] == after[j] ? 1 : 0;
-    }
-    return j == after.size();
-}
-
 bool sameFloat(float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 void requireSameLookups(const ini::IniEditor& editor, const std::string& what) {
@@ -134,11 +125,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 // before it when the text separates its sections so.
                 const bool linesAdded = newLines.size() > oldLines.size() &&
                                         newLines.size() <= oldLines.size() + (hadSection ? 1 : 3) &&
-                                        onlyRemoved(newLines, oldLines);
+                                        ini_test::onlyRemoved(newLines, oldLines);
                 fuzz::require(hadKey ? oneLineChanged : oneLineChanged || linesAdded,
                               "a set changes one line or adds its own", what + editor.text());
             } else {
-                fuzz::require(onlyRemoved(oldLines, newLines), "a deletion only removes lines",
+                fuzz::require(ini_test::onlyRemoved(oldLines, newLines), "a deletion only removes lines",
                               what + editor.text());
                 if (op <= 3) {
                     fuzz::require(!editor.keyExists(section, key), "a deleted key is gone",

@@ -329,10 +329,13 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, f
 }
 
 IniEditResult IniEditor::delKey(std::string_view section, std::string_view key, bool withComment) {
-    if (!keyExists(section, key)) {
+    const std::vector<IniLine> lines = all_lines(text_, commentChar_);
+    if (std::none_of(lines.begin(), lines.end(), [&](const IniLine& line) {
+            return line.kind == IniLineKind::key && line.section == section && line.key == key &&
+                   defines(line);
+        })) {
         return {IniEditStatus::absent, {}};
     }
-    const std::vector<IniLine> lines = all_lines(text_, commentChar_);
     std::string out;
     out.reserve(text_.size());
     std::size_t copied = 0;

@@ -227,15 +227,6 @@ int changedLines(const std::vector<std::string>& a, const std::vector<std::strin
     return static_cast<int>(extra);
 }
 
-// Whether `after` is `before` with some lines taken out and nothing else.
-bool onlyRemoved(const std::vector<std::string>& before, const std::vector<std::string>& after) {
-    std::size_t j = 0;
-    for (std::size_t i = 0; i < before.size() && j < after.size(); ++i) {
-        j += before[i] == after[j] ? 1 : 0;
-    }
-    return j == after.size();
-}
-
 // Every real file, with its comment character: for a sample of its keys a
 // set changes exactly one line, adding a key or a section adds one or two,
 // deleting a key removes exactly its lines, and the rest reads back as before.
@@ -283,7 +274,7 @@ TEST(EditorCorpus, EditsChangeOnlyTheirLines) {
                 EXPECT_FALSE(removed.keyExists(section, key));
                 const auto after = linesOf(removed.text());
                 EXPECT_LT(after.size(), before.size());
-                EXPECT_TRUE(onlyRemoved(before, after)) << "lines other than the key's changed";
+                EXPECT_TRUE(ini_test::onlyRemoved(before, after)) << "lines other than the key's changed";
                 edits += 3;
             }
         }

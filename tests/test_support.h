@@ -105,6 +105,17 @@ inline std::string invariantViolation(const ini::IniFileIndex& doc) {
     return problem;
 }
 
+// Whether `after` is `before` with some lines taken out and nothing else
+// (the lines may be strings or views).
+template <typename Lines>
+bool onlyRemoved(const Lines& before, const Lines& after) {
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < before.size() && j < after.size(); ++i) {
+        j += before[i] == after[j] ? 1 : 0;
+    }
+    return j == after.size();
+}
+
 // One file of the real-file corpus, with the comment character its
 // MANIFEST.tsv row names first (';' when it names none).
 struct CorpusFile {
