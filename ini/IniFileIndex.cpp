@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <istream>
+#include <set>
 
 namespace ini {
 namespace {
@@ -56,6 +57,10 @@ private:
     bool currentWritten_ = true;
     bool firstLine_ = true;
     std::string pending_;
+    // The names in sectionOrder, gathered at the first repeated header so
+    // that each later one is a search rather than a walk of the order.
+    std::set<std::string_view> listed_;
+    bool listedKnown_ = false;
 };
 
 void Loader::line(std::string_view raw) {
@@ -98,15 +103,23 @@ void Loader::header(std::string_view raw, std::string_view name) {
         current_ = &slot->second;
         current_->comment = pending_;
         doc_.sectionOrder.push_back(currentName_);
+        if (listedKnown_) {
+            listed_.insert(slot->first);
+        }
         pending_.clear();
         reentered_ = false;
         currentWritten_ = true;
         return;
     }
     reentered_ = exists;
-    // Only a repeated header pays for this search.
-    currentWritten_ = name.empty() || (exists && std::find(doc_.sectionOrder.begin(), doc_.sectionOrder.end(),
-                                                           name) != doc_.sectionOrder.end());
+    if (exists && !listedKnown_) {
+        // The views stay valid: they name map keys, which load never removes.
+        for (const auto& listed : doc_.sectionOrder) {
+            listed_.insert(doc_.sections.find(listed)->first);
+        }
+        listedKnown_ = true;
+    }
+    currentWritten_ = name.empty() || (exists && listed_.count(name) != 0);
     keep(raw);
 }
 
@@ -377,6 +390,12 @@ std::string IniFileIndex::toString() const {
         }
     }
     out += trailingComment;
+    // Byte order marks at the start of a text are skipped when it is read,
+    // so a rendering that would start with one (a key or a kept line that
+    // begins with it) starts with an empty line instead.
+    if (byteOrderMarkLength(out) > 0) {
+        out.insert(0, "\n");
+    }
     return out;
 }
 

@@ -116,8 +116,10 @@ public:
     // Values that start or end with a blank or tab, or hold the comment
     // character, are written in double quotes; an empty value as nothing.
     // Nothing is escaped, so a value holding '"' or a newline, a key holding
-    // '=' and a name holding ']' do not read back as they were. Time: linear
-    // in the text's size, plus one lookup per listed key.
+    // '=' and a name holding ']' do not read back as they were. A text that
+    // would start with a UTF-8 byte order mark (which a load skips) gets an
+    // empty line first. Time: linear in the text's size, plus one lookup per
+    // listed key.
     std::string toString() const;
 
     // Writes toString() to `path` in place: the file keeps its inode, links,

@@ -569,6 +569,11 @@ TEST(Render, NormalisesWhatWasLoaded) {
               "; top\nroot = true\n\n; star\n[*]\nindent = 2\n"},
              {"listed [] keeps its header and place", "[a]\nx=1\n[]\nk=v\n", "[a]\nx = 1\n[]\nk = v\n"},
              {"inline comments of top keys", "k = v ; c\n", "k = v ; c\n"},
+             // A load skips the marks that start a text: an empty line keeps
+             // the key's own mark from being taken for one.
+             {"key that is a byte order mark", " \xEF\xBB\xBF=L", "\n\xEF\xBB\xBF = L\n"},
+             {"kept line that starts with a mark", "k=1\n\xEF\xBB\xBF[b]\nj=2\n",
+              "k = 1\n\xEF\xBB\xBF[b]\nj = 2\n"},
          }) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(loadText(c.input).toString(), c.expected);
@@ -598,6 +603,8 @@ TEST(Render, EditedDocuments) {
               [](auto& d) { d.delKey("s", "j"); }, "[s]\n"},
              {"deleted last key removes the header", "[s]\nj=1\n[t]\n", [](auto& d) { d.delKey("s", "j"); },
               "[t]\n"},
+             {"deletion that brings a byte order mark to the start", "k=1\n\xEF\xBB\xBF[b]\nj=2\n",
+              [](auto& d) { d.delKey("", "k"); }, "\n\xEF\xBB\xBF[b]\nj = 2\n"},
              {"new keys above the first header", "k=v\n[s]\n", [](auto& d) { d.write("", "j", "w"); },
               "k = v\nj = w\n[s]\n"},
              {"special names written verbatim", "", [](auto& d) { d.write("a]b", " k", "\"abc\""); },
