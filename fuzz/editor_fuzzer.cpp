@@ -7,15 +7,21 @@
 // - a refused or unchanged edit leaves the text byte for byte;
 // - setting an existing key changes exactly one line; adding a key adds one
 //   line and leaves every other line; adding a section only appends; a
-//   deletion only removes lines;
+//   deletion only removes lines (and keeps an empty line before a line that
+//   would start the text with a byte order mark);
 // - after a set the key reads as set; after a deletion the key or section
-//   is gone.
+//   is gone;
+// - every other key reads as before: an edit changes no value, and makes no
+//   key appear or vanish, but the one it is about (for a section deletion,
+//   the keys of that section).
 #include "IniEditor.h"
 #include "IniScanner.h"
 #include "fuzz_support.h"
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <map>
 #include <vector>
 
 namespace {
@@ -38,6 +44,28 @@ std::vector<std::string_view> linesOf(std::string_view text, std::size_t byteOrd
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     }
     return lines;
+}
+
+// Every key the document reads in `text`, with its value.
+std::map<std::pair<std::string, std::string>, std::string> everyValue(const std::string& text,
+                                                                      char commentChar) {
+    std::map<std::pair<std::string, std::string>, std::string> values;
+    const auto doc = ini_test::loadText(text, commentChar);
+    for (const auto& [name, section] : doc.sections) {
+        for (const auto& [key, entry] : section.values) {
+            values[{name, key}] = entry.value;
+        }
+    }
+    return values;
+}
+
+// Drops what an edit is about from `values`: one key, or a whole section.
+void forget(std::map<std::pair<std::string, std::string>, std::string>& values, const std::string& section,
+            const std::string* key) {
+    for (auto it = values.begin(); it != values.end();) {
+        const bool about = it->first.first == section && (key == nullptr || it->first.second == *key);
+        it = about ? values.erase(it) : std::next(it);
+    }
 }
 
 bool sameFloat(float a, float b) { return a == b || (std::isnan(a) && std::isnan(b)); }
@@ -74,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (int step = 0; step < 16 && !in.empty(); ++step) {
         const std::string before = editor.text();
+        auto othersBefore = everyValue(before, commentChar);
         const std::uint8_t op = in.byte() % 5;
         const std::string section = in.name();
         const std::string key = in.name();
@@ -105,7 +134,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "op " + std::to_string(op) + " on [" + section + "] " + key + "\n" + before + "\n=>\n";
         const std::size_t byteOrderMark = ini::byteOrderMarkLength(before);
         const auto oldLines = linesOf(before, byteOrderMark);
-        const auto newLines = linesOf(editor.text(), byteOrderMark);
+        auto newLines = linesOf(editor.text(), byteOrderMark);
+        if (op >= 2 && newLines.size() >= 2 && newLines[0].empty() &&
+            ini::byteOrderMarkLength(newLines[1]) > 0) {
+            newLines.erase(newLines.begin());  // the empty line that guards a byte order mark
+        }
+        auto othersAfter = everyValue(editor.text(), commentChar);
+        forget(othersBefore, section, op == 4 ? nullptr : &key);
+        forget(othersAfter, section, op == 4 ? nullptr : &key);
+        fuzz::require(othersBefore == othersAfter, "every other key reads as before", what + editor.text());
         switch (result.status) {
         case ini::IniEditStatus::refused:
         case ini::IniEditStatus::unchanged:

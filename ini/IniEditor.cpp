@@ -3,42 +3,28 @@
 #include "IniScanner.h"
 #include "IniTextRules.h"
 
-#include <algorithm>
+#include <deque>
+#include <map>
 #include <optional>
+#include <set>
 
 namespace ini {
 namespace {
 
+using LineId = std::size_t;
+constexpr LineId noLine = static_cast<LineId>(-1);
+
 bool defines(const IniLine& line) { return line.hasValue || line.setsInlineComment; }
-
-// The line that gives `key` in `section` its entry, as the loader reads it:
-// the first key line that stores a value or sets an inline comment.
-std::optional<IniLine> defining_line(std::string_view text, char commentChar, std::string_view section,
-                                     std::string_view key) {
-    IniScanner scanner(text, commentChar);
-    for (IniLine line; scanner.next(line);) {
-        if (line.kind == IniLineKind::key && line.section == section && line.key == key && defines(line)) {
-            return line;
-        }
-    }
-    return std::nullopt;
-}
-
-std::vector<IniLine> all_lines(std::string_view text, char commentChar) {
-    std::vector<IniLine> lines;
-    IniScanner scanner(text, commentChar);
-    for (IniLine line; scanner.next(line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 bool is_trimmed(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
-bool is_blank_line(std::string_view text, const IniLine& line) {
-    return line.kind == IniLineKind::comment &&
-           text.substr(line.begin, line.end - line.begin).find_first_not_of(" \t\r") ==
-               std::string_view::npos;
+// The length of `s` without the blanks, tabs and CRs at its end.
+std::size_t trimmed_size(std::string_view s) {
+    std::size_t size = s.size();
+    while (size > 0 && is_trimmed(s[size - 1])) {
+        --size;
+    }
+    return size;
 }
 
 IniEditResult refused(std::string reason) { return {IniEditStatus::refused, std::move(reason)}; }
@@ -93,29 +79,15 @@ std::string section_problem(std::string_view section, char commentChar) {
     return {};
 }
 
-// The line ending the text uses: that of its first line.
-std::string_view line_ending(std::string_view text) {
-    const auto newline = text.find('\n');
-    return newline != std::string_view::npos && newline > 0 && text[newline - 1] == '\r' ? "\r\n" : "\n";
-}
-
-// What ends a last line that has no newline: `eol`, less its CR when the
-// line already ends with one.
-std::string_view line_end_after(std::string_view text, std::string_view eol) {
-    return eol.size() == 2 && text.back() == '\r' ? eol.substr(1) : eol;
-}
-
 // "key = value" in the style of `model` (its indentation, and blanks around
 // '=' or none), or in the plain style when there is no model.
-std::string key_line(std::string_view text, const IniLine* model, std::string_view key,
-                     std::string_view value) {
+std::string key_line(std::string_view model, std::string_view key, std::string_view value) {
     std::string out;
     bool spaced = true;
-    if (model != nullptr) {
-        const std::string_view raw = text.substr(model->begin, model->end - model->begin);
-        out.assign(raw.substr(0, raw.find_first_not_of(" \t")));
-        const auto equals = raw.find('=');
-        spaced = equals > 0 && (raw[equals - 1] == ' ' || raw[equals - 1] == '\t');
+    if (!model.empty()) {
+        out.assign(model.substr(0, model.find_first_not_of(" \t")));
+        const auto equals = model.find('=');
+        spaced = equals > 0 && (model[equals - 1] == ' ' || model[equals - 1] == '\t');
     }
     out += key;
     out += spaced ? " = " : "=";
@@ -123,103 +95,374 @@ std::string key_line(std::string_view text, const IniLine* model, std::string_vi
     return out;
 }
 
-// Whether the text puts a blank line before its headers: some header that is
-// not the first line follows an empty line.
-bool blank_lines_between_sections(std::string_view text, const std::vector<IniLine>& lines) {
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        if (lines[i].kind == IniLineKind::header && is_blank_line(text, lines[i - 1])) {
-            return true;
+}  // namespace
+
+// The text as a doubly linked list of lines, and where each section and key
+// has its lines. Line contents view the original text or a string of
+// `added`, neither of which moves or shrinks, so the names the maps are keyed
+// by stay valid as long as the index. Removed lines keep their slot.
+struct IniEditor::Index {
+    struct Line {
+        std::string_view content;  // without its '\n'; a CR before it is kept
+        bool newline = false;
+        bool removed = false;
+        IniLineKind kind = IniLineKind::other;
+        bool blank = false;  // a comment line of blanks, tabs and CRs only
+        LineId prev = noLine;
+        LineId next = noLine;
+    };
+    struct Section {
+        std::vector<LineId> headers;  // in text order
+        // Every key line of each key, in text order; a key with none is erased.
+        std::map<std::string_view, std::vector<LineId>, std::less<>> keys;
+        // The last key line after the first header and before the next one.
+        LineId lastKey = noLine;
+    };
+
+    Index(std::string text, char commentChar);
+
+    IniLine scan(LineId id) const {
+        scanned += lines[id].content.size();
+        return scanLine(lines[id].content, commentChar);
+    }
+    const std::vector<LineId>* keyLines(std::string_view section, std::string_view key) const;
+    // The line that gives the key its entry: the first that defines it.
+    std::optional<std::pair<LineId, IniLine>> definingLine(std::string_view section,
+                                                           std::string_view key) const;
+    bool sectionExists(std::string_view section) const;
+
+    LineId newLine(std::string content, bool newline);
+    void setContent(LineId id, std::string content);
+    void insertAfter(LineId id, LineId after);
+    void unlink(LineId id);
+    // Unlinks a line of `section`, moving the section's or the top's last
+    // key line back when it was this one.
+    void remove(LineId id, Section* section);
+    // Gives the last line (which has none) a line ending.
+    void terminate(LineId id, std::string_view eol);
+    std::string_view lineEnding() const;
+    LineId firstKeyLine() const;
+    LineId lastKeyLine() const;
+    const std::string& text() const;
+
+    std::string original;
+    std::deque<std::string> added;
+    std::string_view byteOrderMark;
+    std::vector<Line> lines;
+    LineId head = noLine;
+    LineId tail = noLine;
+    std::map<std::string_view, Section, std::less<>> sections;
+    LineId topLastKey = noLine;  // the last key line above the first header
+    // Headers that follow a blank line: whether the text separates its
+    // sections with blank lines, which a new section then copies.
+    std::size_t blankBeforeHeader = 0;
+    char commentChar;
+    // The text after edits, assembled when asked for; until the first edit
+    // it is `original`.
+    bool edited = false;
+    mutable std::string assembled;
+    mutable bool assembledCurrent = false;
+    mutable std::size_t scanned = 0;
+
+private:
+    bool blankThenHeader(LineId a, LineId b) const {
+        return a != noLine && b != noLine && lines[a].blank && lines[b].kind == IniLineKind::header;
+    }
+};
+
+IniEditor::Index::Index(std::string text, char comment) : original(std::move(text)), commentChar(comment) {
+    byteOrderMark = std::string_view(original).substr(0, byteOrderMarkLength(original));
+    scanned = original.size();
+    IniScanner scanner(original, commentChar);
+    Section* current = nullptr;  // null above the first header
+    bool firstRegion = false;
+    for (IniLine line; scanner.next(line);) {
+        Line added;
+        added.content = std::string_view(original).substr(line.begin, line.end - line.begin);
+        added.newline = line.next > line.end;
+        added.kind = line.kind;
+        added.blank = line.kind == IniLineKind::comment && trimmed_size(added.content) == 0;
+        added.prev = tail;
+        const LineId id = lines.size();
+        lines.push_back(added);
+        blankBeforeHeader += blankThenHeader(tail, id) ? 1 : 0;
+        if (tail == noLine) {
+            head = id;
+        } else {
+            lines[tail].next = id;
+        }
+        tail = id;
+        if (line.kind == IniLineKind::header) {
+            current = &sections[line.section];
+            firstRegion = current->headers.empty();
+            current->headers.push_back(id);
+        } else if (line.kind == IniLineKind::key) {
+            Section& section = current != nullptr ? *current : sections[std::string_view{}];
+            section.keys[line.key].push_back(id);
+            if (current == nullptr) {
+                topLastKey = id;
+            } else if (firstRegion) {
+                current->lastKey = id;
+            }
+        }
+    }
+}
+
+const std::vector<LineId>* IniEditor::Index::keyLines(std::string_view section, std::string_view key) const {
+    const auto s = sections.find(section);
+    if (s == sections.end()) {
+        return nullptr;
+    }
+    const auto k = s->second.keys.find(key);
+    return k == s->second.keys.end() ? nullptr : &k->second;
+}
+
+std::optional<std::pair<LineId, IniLine>> IniEditor::Index::definingLine(std::string_view section,
+                                                                         std::string_view key) const {
+    if (const auto* ids = keyLines(section, key)) {
+        for (const LineId id : *ids) {
+            const IniLine line = scan(id);
+            if (defines(line)) {
+                return std::make_pair(id, line);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+bool IniEditor::Index::sectionExists(std::string_view section) const {
+    // A header registers a section unless its name holds '['; a key line
+    // that gives a key an entry creates its section.
+    const auto s = sections.find(section);
+    if (s == sections.end()) {
+        return false;
+    }
+    if (!s->second.headers.empty() && section.find('[') == std::string_view::npos) {
+        return true;
+    }
+    for (const auto& entry : s->second.keys) {
+        for (const LineId id : entry.second) {
+            if (defines(scan(id))) {
+                return true;
+            }
         }
     }
     return false;
 }
 
-// Puts `written` where `line` has its value. A line without any value
-// (`k =`) gets a blank before it when its '=' has one before it.
-void replace_value(std::string& text, const IniLine& line, const std::string& written) {
-    std::string value = written;
-    const std::size_t at = line.valueBegin;
-    if (line.valueBegin == line.valueEnd && at >= 2 && text[at - 1] == '=' &&
-        (text[at - 2] == ' ' || text[at - 2] == '\t')) {
-        value.insert(0, " ");
-    }
-    text.replace(at, line.valueEnd - at, value);
+LineId IniEditor::Index::newLine(std::string content, bool newline) {
+    added.push_back(std::move(content));
+    Line line;
+    line.content = added.back();
+    line.newline = newline;
+    scanned += line.content.size();
+    line.kind = scanLine(line.content, commentChar).kind;
+    line.blank = line.kind == IniLineKind::comment && trimmed_size(line.content) == 0;
+    lines.push_back(line);
+    return lines.size() - 1;
 }
 
-}  // namespace
+void IniEditor::Index::setContent(LineId id, std::string content) {
+    added.push_back(std::move(content));
+    lines[id].content = added.back();
+    edited = true;
+    assembledCurrent = false;
+}
+
+void IniEditor::Index::insertAfter(LineId id, LineId after) {
+    const LineId before = after == noLine ? head : lines[after].next;
+    blankBeforeHeader -= blankThenHeader(after, before) ? 1 : 0;
+    blankBeforeHeader += (blankThenHeader(after, id) ? 1 : 0) + (blankThenHeader(id, before) ? 1 : 0);
+    lines[id].prev = after;
+    lines[id].next = before;
+    (after == noLine ? head : lines[after].next) = id;
+    (before == noLine ? tail : lines[before].prev) = id;
+    edited = true;
+    assembledCurrent = false;
+}
+
+void IniEditor::Index::unlink(LineId id) {
+    Line& line = lines[id];
+    const LineId before = line.prev;
+    const LineId after = line.next;
+    blankBeforeHeader -= (blankThenHeader(before, id) ? 1 : 0) + (blankThenHeader(id, after) ? 1 : 0);
+    blankBeforeHeader += blankThenHeader(before, after) ? 1 : 0;
+    (before == noLine ? head : lines[before].next) = after;
+    (after == noLine ? tail : lines[after].prev) = before;
+    line.prev = line.next = noLine;
+    line.removed = true;
+    edited = true;
+    assembledCurrent = false;
+}
+
+void IniEditor::Index::remove(LineId id, Section* section) {
+    // The previous key line, up to the header that starts the region (or
+    // the start of the text for the top).
+    const auto previousKey = [&](LineId from) {
+        for (LineId at = lines[from].prev; at != noLine; at = lines[at].prev) {
+            if (lines[at].kind == IniLineKind::key) {
+                return at;
+            }
+            if (lines[at].kind == IniLineKind::header) {
+                return noLine;
+            }
+        }
+        return noLine;
+    };
+    if (section != nullptr && section->lastKey == id) {
+        section->lastKey = previousKey(id);
+    }
+    if (topLastKey == id) {
+        topLastKey = previousKey(id);
+    }
+    unlink(id);
+}
+
+void IniEditor::Index::terminate(LineId id, std::string_view eol) {
+    const std::string_view content = lines[id].content;
+    if (eol.size() == 2 && (content.empty() || content.back() != '\r')) {
+        setContent(id, std::string(content) + '\r');
+    }
+    lines[id].newline = true;
+    edited = true;
+    assembledCurrent = false;
+}
+
+// The line ending the text uses: that of its first line.
+std::string_view IniEditor::Index::lineEnding() const {
+    if (head == noLine || !lines[head].newline) {
+        return "\n";
+    }
+    const std::string_view content = lines[head].content;
+    return !content.empty() && content.back() == '\r' ? "\r\n" : "\n";
+}
+
+LineId IniEditor::Index::firstKeyLine() const {
+    LineId at = head;
+    while (at != noLine && lines[at].kind != IniLineKind::key) {
+        at = lines[at].next;
+    }
+    return at;
+}
+
+LineId IniEditor::Index::lastKeyLine() const {
+    LineId at = tail;
+    while (at != noLine && lines[at].kind != IniLineKind::key) {
+        at = lines[at].prev;
+    }
+    return at;
+}
+
+const std::string& IniEditor::Index::text() const {
+    if (!edited) {
+        return original;
+    }
+    if (!assembledCurrent) {
+        std::size_t size = byteOrderMark.size();
+        for (LineId at = head; at != noLine; at = lines[at].next) {
+            size += lines[at].content.size() + 1;
+        }
+        std::string out;
+        out.reserve(size);
+        out.append(byteOrderMark);
+        for (LineId at = head; at != noLine; at = lines[at].next) {
+            out.append(lines[at].content);
+            if (lines[at].newline) {
+                out += '\n';
+            }
+        }
+        assembled = std::move(out);
+        assembledCurrent = true;
+    }
+    return assembled;
+}
 
 IniEditor::IniEditor(std::string text, char commentChar)
-    : text_(std::move(text)), commentChar_(commentChar) {}
+    : index_(std::make_unique<Index>(std::move(text), commentChar)), commentChar_(commentChar) {}
+
+IniEditor::IniEditor(const IniEditor& other) : IniEditor(other.text(), other.commentChar_) {}
+
+IniEditor& IniEditor::operator=(const IniEditor& other) {
+    if (this != &other) {
+        IniEditor copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+IniEditor::IniEditor(IniEditor&& other) noexcept = default;
+IniEditor& IniEditor::operator=(IniEditor&& other) noexcept = default;
+IniEditor::~IniEditor() = default;
+
+const std::string& IniEditor::text() const { return index_->text(); }
+
+std::size_t IniEditor::bytesScanned() const { return index_->scanned; }
 
 std::string IniEditor::read(std::string_view section, std::string_view key,
                             std::string_view defaultValue) const {
-    const auto line = defining_line(text_, commentChar_, section, key);
-    if (!line) {
+    const auto found = index_->definingLine(section, key);
+    if (!found) {
         return std::string(defaultValue);
     }
-    return std::string(line->hasValue ? line->value : std::string_view{});
+    return std::string(found->second.hasValue ? found->second.value : std::string_view{});
 }
 
 float IniEditor::read(std::string_view section, std::string_view key, float defaultValue) const {
-    const auto line = defining_line(text_, commentChar_, section, key);
-    if (!line) {
+    const auto found = index_->definingLine(section, key);
+    if (!found) {
         return defaultValue;
     }
-    return static_cast<float>(detail::parseNumber(std::string(line->hasValue ? line->value : "").c_str()));
+    const std::string value(found->second.hasValue ? found->second.value : std::string_view{});
+    return static_cast<float>(detail::parseNumber(value.c_str()));
 }
 
 bool IniEditor::keyExists(std::string_view section, std::string_view key) const {
-    return defining_line(text_, commentChar_, section, key).has_value();
+    return index_->definingLine(section, key).has_value();
 }
 
-bool IniEditor::sectionExists(std::string_view section) const {
-    // A header registers a section unless its name holds '['; a key line
-    // that gives a key an entry creates its section.
-    IniScanner scanner(text_, commentChar_);
-    for (IniLine line; scanner.next(line);) {
-        if (line.section != section) {
-            continue;
-        }
-        if ((line.kind == IniLineKind::header && section.find('[') == std::string_view::npos) ||
-            (line.kind == IniLineKind::key && defines(line))) {
-            return true;
-        }
-    }
-    return false;
-}
+bool IniEditor::sectionExists(std::string_view section) const { return index_->sectionExists(section); }
 
 std::vector<std::string> IniEditor::sectionNames() const {
     // As the loader lists them: a header whose name is new and holds no '[';
     // "" is not new once a key line above the first header created it.
     std::vector<std::string> names;
+    std::set<std::string_view> seen;
     bool topCreated = false;
-    IniScanner scanner(text_, commentChar_);
+    const std::string& all = text();
+    index_->scanned += all.size();
+    IniScanner scanner(all, commentChar_);
     for (IniLine line; scanner.next(line);) {
         if (line.kind == IniLineKind::key && line.section.empty() && defines(line)) {
             topCreated = true;
         }
         if (line.kind == IniLineKind::header && line.section.find('[') == std::string_view::npos &&
-            !(line.section.empty() && topCreated) &&
-            std::find(names.begin(), names.end(), line.section) == names.end()) {
+            !(line.section.empty() && topCreated) && seen.insert(line.section).second) {
             names.emplace_back(line.section);
         }
     }
     return names;
 }
 
-std::vector<std::string> IniEditor::keyNames(std::string_view section) const {
+std::vector<std::pair<std::string, std::string>> IniEditor::entries(std::string_view section) const {
     // A key is listed when the line that created it stored a value.
-    std::vector<std::string_view> seen;
-    std::vector<std::string> names;
-    IniScanner scanner(text_, commentChar_);
+    std::set<std::string_view> seen;
+    std::vector<std::pair<std::string, std::string>> out;
+    const std::string& all = text();
+    index_->scanned += all.size();
+    IniScanner scanner(all, commentChar_);
     for (IniLine line; scanner.next(line);) {
         if (line.kind == IniLineKind::key && line.section == section && defines(line) &&
-            std::find(seen.begin(), seen.end(), line.key) == seen.end()) {
-            seen.push_back(line.key);
-            if (line.hasValue) {
-                names.emplace_back(line.key);
-            }
+            seen.insert(line.key).second && line.hasValue) {
+            out.emplace_back(line.key, line.value);
         }
+    }
+    return out;
+}
+
+std::vector<std::string> IniEditor::keyNames(std::string_view section) const {
+    std::vector<std::string> names;
+    for (auto& entry : entries(section)) {
+        names.push_back(std::move(entry.first));
     }
     return names;
 }
@@ -233,94 +476,84 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
     if (reason = key_problem(key, commentChar_); !reason.empty()) {
         return refused(reason);
     }
+    Index& index = *index_;
 
-    if (const auto line = defining_line(text_, commentChar_, section, key)) {
-        if (line->hasValue && line->value == value) {
+    // A line of the key: the one that defines it, or else the first, which
+    // stores nothing (`k =`, or text the format cannot read) and takes the
+    // value in its place up to the end of the line.
+    if (const auto* ids = index.keyLines(section, key)) {
+        auto found = index.definingLine(section, key);
+        const bool defining = found.has_value();
+        if (!defining) {
+            found.emplace(ids->front(), index.scan(ids->front()));
+        }
+        const auto& [id, line] = *found;
+        if (line.hasValue && line.value == value) {
             return {IniEditStatus::unchanged, {}};
         }
-        replace_value(text_, *line, *written);
+        const std::string_view content = index.lines[id].content;
+        const std::size_t at = line.valueBegin;
+        const std::size_t end = defining ? line.valueEnd : std::max(at, trimmed_size(content));
+        // A line without any value gets a blank before it when its '=' has one.
+        const bool blank = at == end && at >= 2 && content[at - 1] == '=' &&
+                           (content[at - 2] == ' ' || content[at - 2] == '\t');
+        std::string replaced(content.substr(0, at));
+        replaced += blank ? " " : "";
+        replaced += *written;
+        replaced.append(content.substr(end));
+        index.setContent(id, std::move(replaced));
         return {IniEditStatus::changed, {}};
     }
 
-    const std::vector<IniLine> lines = all_lines(text_, commentChar_);
-    // A line of the key that stores nothing only for want of a value
-    // (`k =`, `k = ""`) takes the value where it stands.
-    for (const IniLine& line : lines) {
-        if (line.kind == IniLineKind::key && line.section == section && line.key == key &&
-            line.value.empty() &&
-            std::string_view(text_)
-                    .substr(line.valueEnd, line.end - line.valueEnd)
-                    .find_first_not_of(" \t\r") == std::string_view::npos) {
-            replace_value(text_, line, *written);
-            return {IniEditStatus::changed, {}};
+    const std::string_view eol = index.lineEnding();
+    const std::string carriageReturn = eol.size() == 2 ? "\r" : "";
+    auto sectionEntry = index.sections.find(section);
+    Index::Section* target = sectionEntry == index.sections.end() ? nullptr : &sectionEntry->second;
+    // Keys of "" go above the first header when "" has key lines or no
+    // header of its own; other keys go into the first occurrence of their
+    // section, after its last key line.
+    const bool top =
+        section.empty() && (target == nullptr || !target->keys.empty() || target->headers.empty());
+    if (top || (target != nullptr && !target->headers.empty())) {
+        const LineId lastKey = top ? index.topLastKey : target->lastKey;
+        const LineId after = lastKey != noLine ? lastKey : (top ? noLine : target->headers.front());
+        const LineId model = lastKey != noLine ? lastKey : index.firstKeyLine();
+        const std::string_view modelText = model == noLine ? std::string_view{} : index.lines[model].content;
+        const bool last = after != noLine && !index.lines[after].newline;
+        if (last) {
+            index.terminate(after, eol);  // a last line without a newline
         }
-    }
-    const std::string_view eol = line_ending(text_);
-    // The region of the section: after its first header (or, for "", from
-    // the start) up to the next header.
-    std::size_t first = 0;
-    bool found = section.empty();
-    if (!section.empty() || std::none_of(lines.begin(), lines.end(), [](const IniLine& l) {
-            return l.kind == IniLineKind::key && l.section.empty();
-        })) {
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (lines[i].kind == IniLineKind::header && lines[i].section == section) {
-                first = i + 1;
-                found = true;
-                break;
-            }
+        const LineId id =
+            index.newLine(key_line(modelText, key, *written) + (last ? "" : carriageReturn), !last);
+        index.insertAfter(id, after);
+        const std::string_view name = index.scan(id).key;
+        if (target == nullptr) {
+            target = &index.sections[std::string_view{}];
         }
-    }
-    if (found) {
-        const IniLine* lastKey = nullptr;
-        for (std::size_t i = first; i < lines.size() && lines[i].kind != IniLineKind::header; ++i) {
-            if (lines[i].kind == IniLineKind::key) {
-                lastKey = &lines[i];
-            }
-        }
-        const IniLine* model = lastKey;
-        for (std::size_t i = 0; model == nullptr && i < lines.size(); ++i) {
-            model = lines[i].kind == IniLineKind::key ? &lines[i] : nullptr;
-        }
-        std::size_t at = byteOrderMarkLength(text_);
-        if (lastKey != nullptr) {
-            at = lastKey->next;
-        } else if (first > 0) {
-            at = lines[first - 1].next;
-        }
-        std::string insert = key_line(text_, model, key, *written);
-        if (at == text_.size() && at > byteOrderMarkLength(text_) && text_.back() != '\n') {
-            insert.insert(0, line_end_after(text_, eol));  // after a last line without a newline
-        } else {
-            insert += eol;
-        }
-        text_.insert(at, insert);
+        target->keys[name].push_back(id);
+        (top ? index.topLastKey : target->lastKey) = id;
         return {IniEditStatus::changed, {}};
     }
 
     if (reason = section_problem(section, commentChar_); !reason.empty()) {
         return refused(reason);
     }
-    std::string added;
-    if (text_.size() > byteOrderMarkLength(text_) && text_.back() != '\n') {
-        added += line_end_after(text_, eol);
+    const LineId model = index.lastKeyLine();
+    const std::string modelText(model == noLine ? std::string_view{} : index.lines[model].content);
+    if (index.tail != noLine && !index.lines[index.tail].newline) {
+        index.terminate(index.tail, eol);
     }
-    if (!lines.empty() && blank_lines_between_sections(text_, lines) && !is_blank_line(text_, lines.back())) {
-        added += eol;
+    if (index.tail != noLine && index.blankBeforeHeader > 0 && !index.lines[index.tail].blank) {
+        index.insertAfter(index.newLine(carriageReturn, true), index.tail);
     }
-    const IniLine* model = nullptr;
-    for (const IniLine& line : lines) {
-        if (line.kind == IniLineKind::key) {
-            model = &line;
-        }
-    }
-    added += "[";
-    added += section;
-    added += "]";
-    added += eol;
-    added += key_line(text_, model, key, *written);
-    added += eol;
-    text_ += added;
+    const LineId header = index.newLine("[" + std::string(section) + "]" + carriageReturn, true);
+    index.insertAfter(header, index.tail);
+    const LineId id = index.newLine(key_line(modelText, key, *written) + carriageReturn, true);
+    index.insertAfter(id, index.tail);
+    Index::Section& added = index.sections[index.scan(header).section];
+    added.headers.push_back(header);
+    added.keys[index.scan(id).key].push_back(id);
+    added.lastKey = id;
     return {IniEditStatus::changed, {}};
 }
 
@@ -329,77 +562,91 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, f
 }
 
 IniEditResult IniEditor::delKey(std::string_view section, std::string_view key, bool withComment) {
-    const std::vector<IniLine> lines = all_lines(text_, commentChar_);
-    if (std::none_of(lines.begin(), lines.end(), [&](const IniLine& line) {
-            return line.kind == IniLineKind::key && line.section == section && line.key == key &&
-                   defines(line);
-        })) {
+    Index& index = *index_;
+    const auto sectionEntry = index.sections.find(section);
+    if (sectionEntry == index.sections.end()) {
         return {IniEditStatus::absent, {}};
     }
-    std::string out;
-    out.reserve(text_.size());
-    std::size_t copied = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const IniLine& line = lines[i];
-        if (line.kind != IniLineKind::key || line.section != section || line.key != key) {
-            continue;
-        }
-        std::size_t from = line.begin;
-        for (std::size_t j = i; withComment && j > 0; --j) {
-            const IniLine& above = lines[j - 1];
-            if (above.kind != IniLineKind::comment || is_blank_line(text_, above) || above.begin < copied) {
-                break;
-            }
-            from = above.begin;
-        }
-        out.append(text_, copied, from - copied);
-        copied = line.next;
+    Index::Section& target = sectionEntry->second;
+    const auto keyEntry = target.keys.find(key);
+    if (keyEntry == target.keys.end()) {
+        return {IniEditStatus::absent, {}};
     }
-    out.append(text_, copied);
-    text_ = std::move(out);
-    return {IniEditStatus::changed, {}};
+    // `k =` alone is no key to delete; any other line of the key is, even
+    // one the format cannot read.
+    bool holdsSomething = false;
+    for (const LineId id : keyEntry->second) {
+        const IniLine line = index.scan(id);
+        holdsSomething =
+            holdsSomething || defines(line) || trimmed_size(index.lines[id].content) > line.valueBegin;
+    }
+    if (!holdsSomething) {
+        return {IniEditStatus::absent, {}};
+    }
+    const std::string_view eol = index.lineEnding();
+    const std::vector<LineId> ids = std::move(keyEntry->second);
+    target.keys.erase(keyEntry);
+    for (const LineId id : ids) {
+        std::vector<LineId> comments;
+        for (LineId above = index.lines[id].prev;
+             withComment && above != noLine && index.lines[above].kind == IniLineKind::comment &&
+             !index.lines[above].blank;
+             above = index.lines[above].prev) {
+            comments.push_back(above);
+        }
+        for (const LineId above : comments) {
+            index.unlink(above);
+        }
+        index.remove(id, &target);
+    }
+    return finishDeletion(eol);
 }
 
 IniEditResult IniEditor::delSection(std::string_view section) {
-    if (!sectionExists(section)) {
+    Index& index = *index_;
+    if (!index.sectionExists(section)) {
         return {IniEditStatus::absent, {}};
     }
-    const std::vector<IniLine> lines = all_lines(text_, commentChar_);
-    std::vector<bool> drop(lines.size(), false);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind != IniLineKind::header || lines[i].section != section) {
-            continue;
-        }
+    const std::string_view eol = index.lineEnding();
+    const auto sectionEntry = index.sections.find(section);
+    Index::Section& target = sectionEntry->second;
+    for (const LineId header : target.headers) {
         // Up to the next header, less the comment and blank lines that lead
         // up to it (or to the end): those belong to what follows.
-        std::size_t end = i + 1;
-        while (end < lines.size() && lines[end].kind != IniLineKind::header) {
-            ++end;
+        std::vector<LineId> region{header};
+        for (LineId at = index.lines[header].next;
+             at != noLine && index.lines[at].kind != IniLineKind::header; at = index.lines[at].next) {
+            region.push_back(at);
         }
-        std::size_t keepFrom = end;
-        while (keepFrom > i + 1 && lines[keepFrom - 1].kind == IniLineKind::comment) {
-            --keepFrom;
+        while (region.size() > 1 && index.lines[region.back()].kind == IniLineKind::comment) {
+            region.pop_back();
         }
-        std::fill(drop.begin() + static_cast<std::ptrdiff_t>(i),
-                  drop.begin() + static_cast<std::ptrdiff_t>(keepFrom), true);
+        for (const LineId id : region) {
+            index.unlink(id);
+        }
     }
     if (section.empty()) {
         // Keys above the first header belong to "" too.
-        for (std::size_t i = 0; i < lines.size() && lines[i].kind != IniLineKind::header; ++i) {
-            drop[i] = drop[i] || lines[i].kind == IniLineKind::key;
+        for (const auto& entry : target.keys) {
+            for (const LineId id : entry.second) {
+                if (!index.lines[id].removed) {
+                    index.unlink(id);
+                }
+            }
         }
+        index.topLastKey = noLine;
     }
-    std::string out;
-    out.reserve(text_.size());
-    std::size_t pos = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (drop[i]) {
-            out.append(text_, pos, lines[i].begin - pos);
-            pos = lines[i].next;
-        }
+    index.sections.erase(sectionEntry);
+    return finishDeletion(eol);
+}
+
+IniEditResult IniEditor::finishDeletion(std::string_view eol) {
+    // The byte order marks that start a text are skipped; a line that now
+    // comes first and starts with one would be read without it.
+    Index& index = *index_;
+    if (index.head != noLine && byteOrderMarkLength(index.lines[index.head].content) > 0) {
+        index.insertAfter(index.newLine(eol.size() == 2 ? "\r" : "", true), noLine);
     }
-    out.append(text_, pos);
-    text_ = std::move(out);
     return {IniEditStatus::changed, {}};
 }
 

@@ -166,7 +166,73 @@ TEST(EditorDelete, KeysAndSections) {
          [](IniEditor& e) { return e.delSection(""); }, "; c\n[s]\nx=1\n"},
         {"absent section", "[a]\n", [](IniEditor& e) { return e.delSection("b"); }, "[a]\n",
          IniEditStatus::absent},
+        // The marks that start a text are skipped: a line that starts with
+        // one keeps an empty line before it, so it is read as before.
+        {"a byte order mark brought to the start", "top=1\n\xEF\xBB\xBF[b]\nj=2\n",
+         [](IniEditor& e) { return e.delKey("", "top"); }, "\n\xEF\xBB\xBF[b]\nj=2\n"},
+        {"after the text's own mark, CRLF", "\xEF\xBB\xBFtop=1\r\n\xEF\xBB\xBF[b]\r\nj=2\r\n",
+         [](IniEditor& e) { return e.delKey("", "top"); }, "\xEF\xBB\xBF\r\n\xEF\xBB\xBF[b]\r\nj=2\r\n"},
+        {"by a section deletion", "k=1\n\xEF\xBB\xBF[b]\n", [](IniEditor& e) { return e.delSection(""); },
+         "\n\xEF\xBB\xBF[b]\n"},
     });
+}
+
+// Lines the format cannot read (a quoted value followed by more text) are
+// still lines of their key: a deletion removes them, and a set replaces the
+// first when no readable line of the key exists.
+TEST(EditorEdit, UnreadableLinesBelongToTheirKey) {
+    expectEdits({
+        {"deleted", "[s]\nrotate.up = \"Ctrl+UpArrow\", \"Ctrl+W\"\nx=1\n",
+         [](IniEditor& e) { return e.delKey("s", "rotate.up"); }, "[s]\nx=1\n"},
+        {"replaced up to the end of the line", "[Service]\r\nEnvironment=\"A=1\" \"B=2\"  \r\n",
+         set("Service", "Environment", "A=2"), "[Service]\r\nEnvironment=A=2  \r\n"},
+        {"an unclosed quote", "[s]\nk = \"open\n", set("s", "k", "v"), "[s]\nk = v\n"},
+        {"the readable line wins over an earlier unreadable one", "[s]\nk = \"a\" b\nk = 2\n",
+         set("s", "k", "9"), "[s]\nk = \"a\" b\nk = 9\n"},
+        {"the first of several unreadable lines", "[s]\nk = \"a\" b\nk = \"c\" d\n", set("s", "k", "9"),
+         "[s]\nk = 9\nk = \"c\" d\n"},
+    });
+}
+
+// The editor indexes the text once; each later lookup and edit reads only
+// the lines it is about, so many edits of a large text stay linear.
+TEST(EditorIndex, ManyEditsReadTheTextOnce) {
+    std::string text;
+    for (int s = 0; s < 100; ++s) {
+        text += "[section" + std::to_string(s) + "]\n";
+        for (int k = 0; k < 100; ++k) {
+            text += "; about key" + std::to_string(k) + "\nkey" + std::to_string(k) + " = value\n";
+        }
+    }
+    IniEditor editor(text);
+    ini::IniFileIndex doc = ini_test::loadText(text);
+    int edits = 0;
+    for (int i = 0; i < 3000; ++i, ++edits) {
+        const std::string section = "section" + std::to_string(i * 7 % 100);
+        const std::string key = "key" + std::to_string(i * 13 % 150);  // a third of them new
+        if (i % 5 == 4) {
+            editor.delKey(section, key);
+            doc.delKey(section, key);
+        } else {
+            editor.write(section, key, "v" + std::to_string(i));
+            doc.write(section, key, "v" + std::to_string(i));
+        }
+    }
+    editor.write("new section", "k", "v");
+    doc.write("new section", "k", "v");
+    // A quadratic editor would read the whole text per edit: 3000 times.
+    EXPECT_LT(editor.bytesScanned(), 2 * text.size() + static_cast<std::size_t>(edits) * 200);
+    const auto values = [](const ini::IniFileIndex& d) {
+        std::vector<std::string> out;
+        for (const auto& [name, section] : d.sections) {
+            for (const auto& [key, entry] : section.values) {
+                out.push_back(name + "/" + key + "=" + entry.value);
+            }
+        }
+        return out;
+    };
+    EXPECT_TRUE(values(ini_test::loadText(editor.text())) == values(doc))
+        << "the editor reads as the document";
 }
 
 // On texts with every kind of line the editor's lookups are the document's.
