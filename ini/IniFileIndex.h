@@ -136,7 +136,10 @@ public:
     // target (following symbolic links), keeping mode and, where permitted,
     // owner: a crash leaves either the old or the new file, never a mix.
     // Other hard links keep the old content. False, with nothing changed,
-    // on any failure. The same rule as saveToFile for an empty document.
+    // on any failure before the rename; true once the new file is in place
+    // (even when flushing its directory then fails). A device or pipe at the
+    // path is written through. The same rule as saveToFile for an empty
+    // document.
     bool saveToFileAtomically(const std::string& path) const;
 
 private:

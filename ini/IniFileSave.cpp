@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -52,6 +53,22 @@ int write_stream(int fd, std::string_view text) {
     return 0;
 }
 
+// Makes room for `text` where it will be written from offset 0 over a file
+// of `oldSize` bytes, before anything is overwritten. Where the file system
+// cannot reserve space (no fallocate), the part of the text beyond the old
+// end is written there now: it overwrites nothing old and takes the space.
+int reserve(int fd, off_t oldSize, std::string_view text) {
+    const auto size = static_cast<off_t>(text.size());
+    int code = 0;
+    do {
+        code = ::fallocate(fd, 0, 0, size) == 0 ? 0 : errno;
+    } while (code == EINTR);
+    if (code == EOPNOTSUPP || code == ENOSYS) {
+        code = write_all(fd, text.substr(static_cast<std::size_t>(oldSize)), oldSize);
+    }
+    return code;
+}
+
 // The process umask, read without changing it where the kernel tells it.
 mode_t current_umask() {
     std::ifstream status("/proc/self/status");
@@ -76,12 +93,27 @@ std::string directory_of(const std::string& path) {
 
 }  // namespace
 
-std::string resolveSymlinks(const std::string& path) {
+std::string resolveSymlinks(const std::string& path, std::string* error) {
     std::string current = path;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat info {};
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
             return current;
+        }
+        // The kernel's rule for protected symlinks, applied whatever the
+        // kernel is set to: in a sticky, world-writable directory (/tmp) a
+        // link is followed only when the caller or the directory's owner
+        // owns it, so nobody can plant one that decides what is written.
+        struct stat directory {};
+        if (::stat(directory_of(current).c_str(), &directory) == 0 && (directory.st_mode & S_ISVTX) != 0 &&
+            (directory.st_mode & S_IWOTH) != 0 && info.st_uid != ::geteuid() &&
+            info.st_uid != directory.st_uid) {
+            if (error != nullptr) {
+                *error = current +
+                         ": a symbolic link in a sticky world-writable directory, owned by someone "
+                         "else; not followed";
+            }
+            return {};
         }
         std::array<char, 4096> target{};
         const ssize_t length = ::readlink(current.c_str(), target.data(), target.size() - 1);
@@ -116,7 +148,13 @@ bool writeFileInPlace(const std::string& path, std::string_view text, std::strin
         const auto size = static_cast<off_t>(text.size());
         if (size > info.st_size) {
             step = "cannot reserve space for " + path;
-            code = ::posix_fallocate(fd, 0, size);
+            code = reserve(fd, info.st_size, text);
+            if (code != 0) {
+                // A reservation that failed part-way may have grown the
+                // file; the old bytes are untouched, so cutting it back to
+                // its old size leaves the old content whole.
+                static_cast<void>(::ftruncate(fd, info.st_size));
+            }
         }
         if (code == 0) {
             step = "cannot write " + path;
@@ -141,11 +179,23 @@ bool writeFileInPlace(const std::string& path, std::string_view text, std::strin
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view text, std::string* error) {
-    const std::string target = resolveSymlinks(path);
+    std::string refusal;
+    const std::string target = resolveSymlinks(path, &refusal);
+    if (target.empty()) {
+        return fail(error, refusal, EPERM);
+    }
+    // A device, pipe or socket is written through, never replaced by a
+    // regular file.
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+        return writeFileInPlace(target, text, error);
+    }
     const std::string directory = directory_of(target);
-    std::string temporary = directory + "/." + target.substr(target.rfind('/') + 1) + ".XXXXXX";
-    if (target.find('/') == std::string::npos) {
-        temporary = "." + target + ".XXXXXX";
+    // The name is shortened so that the temporary name stays within NAME_MAX.
+    const std::string name = target.substr(target.rfind('/') + 1);
+    std::string temporary = "." + name.substr(0, std::min<std::size_t>(name.size(), 200)) + ".XXXXXX";
+    if (target.find('/') != std::string::npos) {
+        temporary = directory + "/" + temporary;
     }
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -189,14 +239,20 @@ bool writeFileAtomically(const std::string& path, std::string_view text, std::st
     }
 
     // The rename is durable once the directory is flushed; file systems that
-    // cannot flush a directory say EINVAL, and the rename stands.
+    // cannot flush a directory say EINVAL, and the rename stands. Past the
+    // rename the new content is in place whatever happens here, so a failure
+    // is reported beside a true result.
     const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) {
-        return fail(error, "cannot open " + directory + " to flush it", errno);
+        fail(error, "cannot open " + directory + " to flush it", errno);
+        return true;
     }
     code = ::fsync(dir) != 0 && errno != EINVAL ? errno : 0;
     ::close(dir);
-    return code == 0 || fail(error, "cannot flush " + directory, code);
+    if (code != 0) {
+        fail(error, "cannot flush " + directory, code);
+    }
+    return true;
 }
 
 }  // namespace ini
