@@ -5,6 +5,7 @@
 #include "IniVersion.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@ enum Status : int {
     usageError = 2,
     refusedUnsafe = 3,
     ioFailure = 4,
+    notDurable = 5,
 };
 
 // Ends the run with `status` and one line on standard error.
@@ -47,11 +49,12 @@ const char* const usage =
     "       iniedit [OPTIONS] batch  FILE            (operations on standard input)\n"
     "\n"
     "SECTION \"\" names the keys above the first header; FILE - is standard input,\n"
-    "and an edited result then goes to standard output.\n"
+    "and an edited result then goes to standard output; so do /dev/stdin,\n"
+    "/dev/fd/N and other files that are not regular files (pipes, devices).\n"
     "\n"
     "options (before the verb):\n"
     "  -c, --comment-char C   the comment character (default ';')\n"
-    "      --format=F         get and list: value (default), sh or json\n"
+    "      --format F         get and list: value (default), sh or json\n"
     "  -0                     list: end each name with NUL instead of newline\n"
     "      --existing         set and del: fail with 1 when the section or key is absent\n"
     "      --create           a missing FILE counts as empty and may be created\n"
@@ -67,7 +70,8 @@ const char* const usage =
     "Empty lines and lines starting with '#' are skipped.\n"
     "\n"
     "exit status: 0 done (exists: true), 1 not found, 2 usage error,\n"
-    "3 refused as unsafe (nothing written), 4 input or output failure (file untouched)\n";
+    "3 refused as unsafe (nothing written), 4 input or output failure (file untouched),\n"
+    "5 written, but its directory could not be flushed (a crash may undo the edit)\n";
 
 enum class Format { value, sh, json };
 
@@ -118,8 +122,8 @@ Options parse_arguments(int argc, char** argv) {
                 fail(usageError, "the comment character must be one byte");
             }
             options.commentChar = c[0];
-        } else if (arg.substr(0, 9) == "--format=") {
-            const std::string_view format = arg.substr(9);
+        } else if (arg == "--format" || arg.substr(0, 9) == "--format=") {
+            const std::string format = arg.size() > 9 ? std::string(arg.substr(9)) : optionValue(arg);
             if (format == "value") {
                 options.format = Format::value;
             } else if (format == "sh") {
@@ -151,11 +155,6 @@ Options parse_arguments(int argc, char** argv) {
         fail(usageError, "no verb given");
     }
     options.verb = argv[i++];
-    if (i >= argc) {
-        fail(usageError, options.verb + ": no FILE given");
-    }
-    options.file = argv[i++];
-    options.operands.assign(argv + i, argv + argc);
 
     struct Arity {
         const char* verb;
@@ -171,8 +170,20 @@ Options parse_arguments(int argc, char** argv) {
     if (arity == nullptr) {
         fail(usageError, "unknown verb '" + options.verb + "'");
     }
+    if (i >= argc) {
+        fail(usageError, options.verb + ": no FILE given");
+    }
+    options.file = argv[i++];
+    options.operands.assign(argv + i, argv + argc);
     if (options.operands.size() < arity->least || options.operands.size() > arity->most) {
-        fail(usageError, options.verb + ": wrong number of arguments");
+        std::string hint;
+        for (std::size_t extra = arity->most; extra < options.operands.size() && hint.empty(); ++extra) {
+            if (options.operands[extra].size() > 1 && options.operands[extra][0] == '-') {
+                hint =
+                    " ('" + options.operands[extra] + "' looks like an option: options go before the verb)";
+            }
+        }
+        fail(usageError, options.verb + ": wrong number of arguments" + hint);
     }
     if ((options.output || options.inPlace) && !is_edit(options.verb)) {
         fail(usageError, "--output and --in-place are for set, del and batch");
@@ -224,79 +235,141 @@ void check_text(const std::string& text, const std::string& name) {
     }
 }
 
-// The file being worked on: its text, and for an existing file the
-// descriptor that holds its lock.
+// The descriptor that a path names in this process (/dev/stdin, /dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N), or -1. Such paths are read and
+// written through the descriptor, as "-" is: resolving them would give a
+// pipe's pseudo-name or the file behind the descriptor, which a save would
+// then replace.
+int descriptor_path(std::string_view path) {
+    static constexpr std::pair<std::string_view, int> named[] = {
+        {"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
+    for (const auto& [name, fd] : named) {
+        if (path == name) {
+            return fd;
+        }
+    }
+    for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        const std::string_view digits = path.substr(std::min(path.size(), prefix.size()));
+        if (path.substr(0, prefix.size()) == prefix && !digits.empty() && digits.size() <= 9 &&
+            digits.find_first_not_of("0123456789") == std::string_view::npos) {
+            return std::stoi(std::string(digits));
+        }
+    }
+    return -1;
+}
+
+// The file being worked on: its text, and what an edit must know of it.
 struct Source {
-    std::string path;  // after symbolic links; empty for standard input
+    std::string path;  // after symbolic links; empty for a stream
     std::string text;
     bool exists = false;
+    // Read as a stream (standard input, a descriptor, a pipe or a device):
+    // an edit's result goes to standard output unless -o says otherwise.
+    bool stream = false;
+    nlink_t links = 1;
+    // Held until the process ends: the locked file, or for a file that
+    // --create may make, its directory.
     int lockFd = -1;
 };
 
-// Opens FILE, locking it for an edit. After the lock is taken the path must
-// still name the locked file: another iniedit may have renamed a new file
-// over it while this one waited.
-Source open_source(const Options& options) {
+Source read_stream(int fd, const std::string& name) {
     Source source;
+    source.text = read_all(fd, name);
+    source.exists = source.stream = true;
+    check_text(source.text, name);
+    return source;
+}
+
+// Waits for an exclusive lock on `fd`. flock works whatever the descriptor
+// was opened for, so a file the caller may only read is locked all the same.
+void lock(int fd, const std::string& name) {
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            const int code = errno;
+            ::close(fd);
+            fail(ioFailure, name + ": cannot lock: " + std::strerror(code));
+        }
+    }
+}
+
+std::string directory_of(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Opens FILE, locking it for an edit so that concurrent edits each see the
+// one before: the file itself, or, while it does not exist, its directory.
+// After the lock is taken the path must still name the locked file (or
+// still be missing): another iniedit may have renamed a new file over it
+// while this one waited.
+Source open_source(const Options& options) {
     if (options.file == "-") {
-        source.text = read_all(STDIN_FILENO, "standard input");
-        source.exists = true;
-        check_text(source.text, "standard input");
+        return read_stream(STDIN_FILENO, "standard input");
+    }
+    if (const int fd = descriptor_path(options.file); fd >= 0) {
+        return read_stream(fd, options.file);
+    }
+    struct stat info {};
+    if (::stat(options.file.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        const int fd = ::open(options.file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            fail(ioFailure, options.file + ": cannot open: " + std::strerror(errno));
+        }
+        Source source = read_stream(fd, options.file);
+        ::close(fd);
         return source;
     }
-    source.path = ini::resolveSymlinks(options.file);
+    Source source;
+    std::string refusal;
+    source.path = ini::resolveSymlinks(options.file, &refusal);
+    if (source.path.empty()) {
+        fail(refusedUnsafe, refusal);
+    }
     const bool locking = is_edit(options.verb) && !options.dryRun;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        struct stat info {};
         if (::stat(source.path.c_str(), &info) != 0) {
-            if (errno == ENOENT && options.create) {
+            if (errno != ENOENT || !options.create) {
+                fail(ioFailure, options.file + ": " + std::strerror(errno) +
+                                    (errno == ENOENT ? " (--create allows a new file)" : ""));
+            }
+            if (!locking) {
                 return source;  // empty; a save creates it
             }
-            fail(ioFailure, options.file + ": " + std::strerror(errno) +
-                                (errno == ENOENT ? " (--create allows a new file)" : ""));
+            const std::string directory = directory_of(source.path);
+            const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dir < 0) {
+                fail(ioFailure, directory + ": cannot open: " + std::strerror(errno));
+            }
+            lock(dir, directory);
+            if (::stat(source.path.c_str(), &info) == 0 || errno != ENOENT) {
+                ::close(dir);  // made while waiting: lock the file instead
+                continue;
+            }
+            source.lockFd = dir;
+            return source;
         }
         if (!S_ISREG(info.st_mode)) {
             fail(refusedUnsafe, options.file + ": not a regular file");
         }
-        int fd = ::open(source.path.c_str(), (locking ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-        short lockType = F_WRLCK;
-        if (fd < 0 && locking && (errno == EACCES || errno == EROFS)) {
-            // Not writable here, though its directory may be: a read lock
-            // still keeps out another iniedit's write lock.
-            fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
-            lockType = F_RDLCK;
-        }
+        const int fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             fail(ioFailure, options.file + ": cannot open: " + std::strerror(errno));
         }
+        struct stat locked {};
         if (locking) {
-            struct flock lock {};
-            lock.l_type = lockType;
-            lock.l_whence = SEEK_SET;
-            while (::fcntl(fd, F_SETLKW, &lock) != 0) {
-                if (errno != EINTR) {
-                    ::close(fd);
-                    fail(ioFailure, options.file + ": cannot lock: " + std::strerror(errno));
-                }
-            }
-            struct stat locked {};
+            lock(fd, options.file);
             struct stat now {};
             if (::fstat(fd, &locked) != 0 || ::stat(source.path.c_str(), &now) != 0 ||
                 locked.st_dev != now.st_dev || locked.st_ino != now.st_ino) {
                 ::close(fd);  // replaced while waiting: lock the new file
                 continue;
             }
-            if (locked.st_nlink > 1 && !options.inPlace && !options.output) {
-                ::close(fd);
-                fail(refusedUnsafe, options.file +
-                                        ": has other hard links, which a save by rename would "
-                                        "leave behind; use --in-place");
-            }
+            source.links = locked.st_nlink;
         }
         source.text = read_all(fd, options.file);
         source.exists = true;
         if (locking) {
-            source.lockFd = fd;  // held until the process ends
+            source.lockFd = fd;
         } else {
             ::close(fd);
         }
@@ -428,26 +501,34 @@ int run_list(const Options& options, const ini::IniEditor& editor) {
     if (keys && !editor.sectionExists(section)) {
         fail(notFound, options.file + ": no section '" + section + "'");
     }
-    const std::vector<std::string> names = keys ? editor.keyNames(section) : editor.sectionNames();
+    // Names and values come from one reading of the text.
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (keys) {
+        entries = editor.entries(section);
+    } else {
+        for (auto& name : editor.sectionNames()) {
+            entries.emplace_back(std::move(name), std::string());
+        }
+    }
     std::string out;
     if (options.format == Format::json) {
         out = keys ? "{" : "[";
-        for (std::size_t i = 0; i < names.size(); ++i) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
             out += i == 0 ? "" : ",";
-            out += json_quoted(names[i]);
-            out += keys ? ":" + json_quoted(editor.read(section, names[i], "")) : "";
+            out += json_quoted(entries[i].first);
+            out += keys ? ":" + json_quoted(entries[i].second) : "";
         }
         out += keys ? "}\n" : "]\n";
     } else if (options.format == Format::sh && keys) {
-        for (const auto& name : names) {
-            require_shell_name(name, options.file);
+        for (const auto& entry : entries) {
+            require_shell_name(entry.first, options.file);
         }
-        for (const auto& name : names) {
-            out += name + "=" + shell_quoted(editor.read(section, name, "")) + "\n";
+        for (const auto& [name, value] : entries) {
+            out += name + "=" + shell_quoted(value) + "\n";
         }
     } else {
-        for (const auto& name : names) {
-            out += options.format == Format::sh ? shell_quoted(name) : name;
+        for (const auto& entry : entries) {
+            out += options.format == Format::sh ? shell_quoted(entry.first) : entry.first;
             out += options.nulSeparated ? '\0' : '\n';
         }
     }
@@ -490,19 +571,24 @@ void run_batch(const Options& options, ini::IniEditor& editor) {
         if (line.empty() || line[0] == '#') {
             continue;
         }
+        const std::string where = options.file + ": batch line " + std::to_string(number) + ": ";
+        if (line.find('\0') != std::string::npos) {
+            fail(refusedUnsafe, where + "a NUL byte cannot be written to an INI file");
+        }
+        // The value of set is the rest of the line, tabs included; del's
+        // fields are split at every tab, so an extra field is an error.
         std::vector<std::string> fields;
         const std::string verb = line.substr(0, line.find('\t'));
-        const std::size_t wanted = verb == "set" ? 3 : 2;
+        const std::size_t most = verb == "set" ? 3 : std::string::npos;
         std::size_t at = line.find('\t');
-        while (at != std::string::npos && fields.size() < wanted) {
-            const std::size_t next =
-                fields.size() + 1 == wanted ? std::string::npos : line.find('\t', at + 1);
+        while (at != std::string::npos) {
+            const std::size_t next = fields.size() + 1 == most ? std::string::npos : line.find('\t', at + 1);
             fields.push_back(
                 line.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1));
             at = next;
         }
-        const std::string where = options.file + ": batch line " + std::to_string(number) + ": ";
-        const bool valid = (verb == "set" && fields.size() == 3) || (verb == "del" && !fields.empty());
+        const bool valid =
+            (verb == "set" && fields.size() == 3) || (verb == "del" && !fields.empty() && fields.size() <= 2);
         if (!valid) {
             fail(usageError,
                  where + "expected set<TAB>SECTION<TAB>KEY<TAB>VALUE or del<TAB>SECTION[<TAB>KEY]");
@@ -511,22 +597,53 @@ void run_batch(const Options& options, ini::IniEditor& editor) {
     }
 }
 
-void write_output(const Options& options, const Source& source, const std::string& text) {
-    const std::string destination = options.output.value_or(options.file);
-    if (destination == "-") {
-        std::cout << text << std::flush;
-        if (!std::cout) {
-            fail(ioFailure, "standard output: cannot write");
+// Writes all of `text` to the descriptor `fd`.
+void write_descriptor(int fd, std::string_view text, const std::string& name) {
+    while (!text.empty()) {
+        const ssize_t done = ::write(fd, text.data(), text.size());
+        if (done < 0 && errno == EINTR) {
+            continue;
         }
+        if (done < 0) {
+            fail(ioFailure, name + ": cannot write: " + std::strerror(errno));
+        }
+        text.remove_prefix(static_cast<std::size_t>(done));
+    }
+}
+
+void write_output(const Options& options, const Source& source, const std::string& text) {
+    const std::string destination = options.output.value_or(source.stream ? "-" : options.file);
+    if (destination == "-") {
+        write_descriptor(STDOUT_FILENO, text, "standard output");
         return;
     }
-    std::string error;
+    if (const int fd = descriptor_path(destination); fd >= 0) {
+        write_descriptor(fd, text, destination);
+        return;
+    }
     const bool sameFile = !options.output;
     const std::string path = sameFile ? source.path : destination;
+    if (sameFile && source.exists) {
+        // The file's own write protection holds, as for any editor; root
+        // keeps its usual powers.
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
+            fail(ioFailure, options.file + ": permission denied");
+        }
+        if (source.links > 1 && !options.inPlace) {
+            fail(refusedUnsafe, options.file +
+                                    ": has other hard links, which a save by rename would leave "
+                                    "behind; use --in-place");
+        }
+    }
+    std::string error;
     const bool saved = options.inPlace ? ini::writeFileInPlace(path, text, &error)
                                        : ini::writeFileAtomically(path, text, &error);
     if (!saved) {
         fail(ioFailure, destination + ": " + error);
+    }
+    if (!error.empty()) {
+        fail(notDurable,
+             destination + ": written, but " + error + "; a crash may still bring back the old file");
     }
 }
 
@@ -560,20 +677,40 @@ int run(const Options& options) {
     }
     // An unchanged result is not written at all (the file's time stays),
     // unless it must go somewhere else.
-    if (changed || options.output || options.file == "-") {
+    if (changed || options.output || source.stream) {
         write_output(options, source, editor.text());
     }
     return success;
 }
 
+// A closed standard descriptor would be taken by the next file opened, which
+// would then receive what is printed: each gets /dev/null, read-only, so that
+// writing to standard output or error fails instead.
+bool open_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDONLY) != fd) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!open_standard_descriptors()) {
+        return ioFailure;
+    }
     std::ios::sync_with_stdio(false);
     Options options;
     try {
         options = parse_arguments(argc, argv);
-        return run(options);
+        const int status = run(options);
+        // What get and list printed is only done once it is written.
+        if (!std::cout.flush()) {
+            fail(ioFailure, "standard output: cannot write: " + std::string(std::strerror(errno)));
+        }
+        return status;
     } catch (const Failure& failure) {
         if (failure.status != notFound || !options.quiet) {
             std::fprintf(stderr, "iniedit: %s%s\n", failure.message.c_str(),

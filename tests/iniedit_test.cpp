@@ -4,9 +4,12 @@
 #include "scratch_dir.h"
 #include "test_support.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <algorithm>
@@ -57,6 +60,45 @@ protected:
         command += " <.stdin >.stdout 2>.stderr";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, contents(".stdout"), contents(".stderr")};
+    }
+
+    // Runs `script` with sh in the scratch directory, $E naming iniedit;
+    // with `unprivileged` (as root only), as the user nobody. The exit
+    // status, or -1 when the shell did not exit.
+    int shell(const std::string& script, bool unprivileged = false) const {
+        const std::string command = "cd " + shellQuoted(dir_.string()) +
+                                    " && export E=" + shellQuoted(INIEDIT_PATH) + " && " + script;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (unprivileged &&
+                (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)) {
+                ::_exit(126);
+            }
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    static constexpr uid_t nobody = 65534;
+
+    // Runs `script` as root in a mount namespace of its own, with a small
+    // file system mounted on mnt/ by `mount` (the mount command up to the
+    // directory). Gives why that cannot be done here, or "" once it ran.
+    std::string runOnOwnFileSystem(const std::string& mount, const std::string& script) const {
+        if (::geteuid() != 0 || shell("unshare -m true 2>/dev/null") != 0) {
+            return "needs root and mount namespaces to mount a file system of its own";
+        }
+        std::filesystem::create_directory(path("mnt"));
+        const int status =
+            shell("unshare -m sh -c '" + mount + " mnt 2>/dev/null || exit 99; " + script + "'");
+        if (status == 99) {
+            return "cannot mount here: " + mount;
+        }
+        EXPECT_EQ(status, 0);
+        return {};
     }
 
     // Runs each case on a fresh f.ini.
@@ -184,6 +226,19 @@ TEST_F(IniEdit, Delete) {
          "",
          text,
          "iniedit: f.ini: no section 'c'"},
+        // A line the format cannot read is still a line of its key.
+        {"an unreadable line is deleted",
+         "[keys]\nrotate.up = \"Ctrl+UpArrow\", \"Ctrl+W\"\n",
+         {"del", "f.ini", "keys", "rotate.up"},
+         0,
+         "",
+         "[keys]\n"},
+        {"an unreadable line is set, not repeated",
+         "[Service]\nEnvironment=\"A=1\" \"B=2\"\n",
+         {"set", "f.ini", "Service", "Environment", "A=2"},
+         0,
+         "",
+         "[Service]\nEnvironment=A=2\n"},
     });
 }
 
@@ -248,6 +303,22 @@ TEST_F(IniEdit, BatchIsOneLoadAndOneSave) {
          text,
          "iniedit: f.ini: batch line 2: an empty value",
          "set\ts\tk\t2\nset\ts\tk\t\n"},
+        {"a NUL byte in a value: nothing written",
+         text,
+         {"batch", "f.ini"},
+         3,
+         "",
+         text,
+         "iniedit: f.ini: batch line 2: a NUL byte",
+         std::string("set\ts\tk\t2\nset\ts\tk\ta\0b\n", 21)},
+        {"a del line with an extra field",
+         text,
+         {"batch", "f.ini"},
+         2,
+         "",
+         text,
+         "iniedit: f.ini: batch line 1: expected",
+         "del\ts\tk\textra\n"},
     });
 }
 
@@ -322,6 +393,16 @@ TEST_F(IniEdit, RefusalsAndUsageErrors) {
         {"too many arguments", text, {"get", "f.ini", "s", "k", "x"}, 2, "", text},
         {"an option after the verb is an argument", text, {"get", "f.ini", "s", "-q"}, 1, "", text},
         {"no verb", text, {}, 2, "", text},
+        {"an unknown verb alone", text, {"frob"}, 2, "", text, "iniedit: unknown verb 'frob'"},
+        {"an option after the operands",
+         text,
+         {"get", "f.ini", "s", "k", "--format=json"},
+         2,
+         "",
+         text,
+         "iniedit: get: wrong number of arguments ('--format=json' looks like an option: options go before "
+         "the verb)"},
+        {"--format with a space", text, {"--format", "json", "get", "f.ini", "s", "k"}, 0, "\"1\"\n", text},
     });
     EXPECT_EQ(run({"--version"}).out, "iniedit 0.1.0\n");
     EXPECT_EQ(run({"--help"}).status, 0);
@@ -364,6 +445,15 @@ TEST_F(IniEdit, Files) {
     EXPECT_EQ(run({"--in-place", "set", "a.ini", "s", "k", "2"}).status, 0);
     EXPECT_EQ(contents("b.ini"), "[s]\nk = 2\n");
 
+    // Nothing to change on a hard-linked file: nothing to refuse either.
+    EXPECT_EQ(run({"set", "a.ini", "s", "k", "2"}).status, 0);
+
+    // A name as long as a name can be: the temporary name must fit too.
+    const std::string longName(250, 'n');
+    put(longName, "[s]\nk = 1\n");
+    EXPECT_EQ(run({"set", longName, "s", "k", "2"}).status, 0);
+    EXPECT_EQ(contents(longName), "[s]\nk = 2\n");
+
     // Nothing to change: nothing written, the modification time stays.
     put("same.ini", "[s]\nk = \"1\"\n");
     const utimbuf old{1000000000, 1000000000};
@@ -385,6 +475,184 @@ TEST_F(IniEdit, ConcurrentEditsAllLand) {
         EXPECT_NE(text.find("k" + std::to_string(i) + " = " + std::to_string(i) + "\n"), std::string::npos)
             << i;
     }
+}
+
+// A closed standard descriptor is not taken by the file being edited, and
+// output that cannot be written is a failure.
+TEST_F(IniEdit, StandardDescriptors) {
+    const std::string text = "[s]\nk = 1\n";
+    struct Case {
+        const char* name;
+        const char* script;
+        int status;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"closed standard output, -o -", "$E -o - set f.ini s k NEW >&-", 4},
+             {"closed standard error, a failing set", "$E --existing set f.ini s zz NEW 2>&-", 1},
+             {"closed standard input", "$E set f.ini s k 1 <&-", 0},
+             {"get into a full device", "$E get f.ini s k >/dev/full 2>err", 4},
+             {"list into a closed output", "$E list f.ini s >&- 2>err", 4},
+             {"list of sections into a full device", "$E --format=json list f.ini >/dev/full 2>err", 4},
+         }) {
+        SCOPED_TRACE(c.name);
+        put("f.ini", text);
+        put("err", "");
+        EXPECT_EQ(shell(c.script), c.status);
+        EXPECT_EQ(contents("f.ini"), text);
+        EXPECT_EQ(contents("err").substr(0, std::min<std::size_t>(contents("err").size(), 39)),
+                  contents("err").empty() ? "" : "iniedit: standard output: cannot write:");
+    }
+}
+
+// Paths that name a descriptor are read and written through it, as "-" is;
+// pipes and devices are written through, never replaced by a file.
+TEST_F(IniEdit, DescriptorsPipesAndDevices) {
+    const std::string text = "[s]\nk = 1\n";
+    put("f.ini", text);
+    put("build.log", "earlier line\n");
+    struct Case {
+        const char* name;
+        const char* script;
+        const char* out;  // what the script printed into `out`
+    };
+    for (const auto& c : std::vector<Case>{
+             {"a pipe as /dev/stdin", "printf '[s]\\nk=v\\n' | $E get /dev/stdin s k >out", "v\n"},
+             {"a pipe with --create", "printf '[s]\\nk=v\\n' | $E --create get /dev/stdin s k >out", "v\n"},
+             {"/dev/fd/N", "$E get /dev/fd/3 s k 3<f.ini >out", "1\n"},
+             {"an edit of /dev/stdin goes to standard output", "$E set /dev/stdin s k 2 <f.ini >out",
+              "[s]\nk = 2\n"},
+             {"-o /dev/stdout appends where standard output points",
+              "$E -o /dev/stdout set f.ini s k 3 >>build.log && cp build.log out",
+              "earlier line\n[s]\nk = 3\n"},
+             {"-o to a named pipe",
+              "mkfifo pipe && { timeout 10 cat pipe >out & $E -o pipe set f.ini s k 4; wait; }",
+              "[s]\nk = 4\n"},
+         }) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(path("out"));
+        EXPECT_EQ(shell(c.script), 0);
+        EXPECT_EQ(contents("out"), c.out);
+        EXPECT_EQ(contents("f.ini"), text);
+    }
+    struct stat info {};
+    ASSERT_EQ(::lstat(path("pipe").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "making a device node needs root";
+    }
+    ASSERT_EQ(::mknod(path("null").c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+    EXPECT_EQ(shell("$E -o null set f.ini s k 5"), 0);
+    ASSERT_EQ(::lstat(path("null").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode)) << "the device was replaced by a file";
+}
+
+// On a full disk an in-place save that cannot reserve its space leaves the
+// old content whole: not padded with the NUL bytes of a part reservation.
+TEST_F(IniEdit, FullDiskLeavesTheFileWhole) {
+    if (shell("command -v mkfs.ext4 >/dev/null && dd if=/dev/zero of=disk bs=1M count=4 2>/dev/null && "
+              "mkfs.ext4 -q disk 2>/dev/null") != 0) {
+        GTEST_SKIP() << "mkfs.ext4 is not available";
+    }
+    const std::string skip = runOnOwnFileSystem(
+        "mount -o loop disk",
+        "printf \"[s]\\nk=1\\n\" >mnt/a.ini; dd if=/dev/zero of=mnt/fill bs=4k 2>/dev/null; sync; "
+        "$E --in-place set mnt/a.ini s k $(head -c 100000 /dev/zero | tr \"\\0\" x); echo $? >status; "
+        "cp mnt/a.ini after");
+    if (!skip.empty()) {
+        GTEST_SKIP() << skip;
+    }
+    EXPECT_EQ(contents("status"), "4\n");
+    EXPECT_EQ(ini_test::escaped(contents("after")), "[s]\\nk=1\\n");
+}
+
+// Where the file system has no fallocate (ramfs here) an in-place save still
+// reserves its space, and a reservation cut short by a file-size limit
+// leaves the old content whole.
+TEST_F(IniEdit, FileSystemWithoutFallocate) {
+    // Larger than a block, so that the C library's own fallback would have
+    // to read the file's last block, which a descriptor opened for writing
+    // cannot.
+    const std::string comment = "; " + std::string(5000, 'c') + "\n";
+    put("a.ini", comment + "[s]\nk=1\n");
+    const std::string skip = runOnOwnFileSystem(
+        "mount -t ramfs none",
+        "cp a.ini mnt/a.ini; "
+        "$E --in-place set mnt/a.ini s k grown-value; echo $? >status; cp mnt/a.ini after; "
+        "(trap \"\" XFSZ; ulimit -f 16; $E --in-place set mnt/a.ini s k "
+        "$(head -c 9000 /dev/zero | tr \"\\0\" x)); echo $? >>status; cp mnt/a.ini limited");
+    if (!skip.empty()) {
+        GTEST_SKIP() << skip;
+    }
+    EXPECT_EQ(contents("status"), "0\n4\n");
+    EXPECT_EQ(contents("after"), comment + "[s]\nk=grown-value\n");
+    EXPECT_EQ(contents("limited"), comment + "[s]\nk=grown-value\n");
+}
+
+// Concurrent edits of a file that does not exist yet all land: the first
+// creates it while holding a lock on its directory.
+TEST_F(IniEdit, ConcurrentCreatesAllLand) {
+    ASSERT_EQ(shell("for i in $(seq 1 50); do $E --create set new.ini s k$i $i & done; wait"), 0);
+    const std::string text = contents("new.ini");
+    for (int i = 1; i <= 50; ++i) {
+        EXPECT_NE(text.find("k" + std::to_string(i) + " = " + std::to_string(i) + "\n"), std::string::npos)
+            << i;
+    }
+}
+
+// A file the caller may not write is not rewritten by rename behind its
+// back, and no edit reports success without landing; a directory that
+// cannot be flushed after the rename is reported as what it is.
+TEST_F(IniEdit, WriteProtectionAndDurability) {
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);  // not sticky: any user may rename over
+    put("ro.ini", "[s]\nk = 1\n");
+    ASSERT_EQ(::chmod(path("ro.ini").c_str(), 0444), 0);
+    EXPECT_EQ(shell("$E set ro.ini s k 2 2>err", root), 4);
+    EXPECT_EQ(contents("err"), "iniedit: ro.ini: permission denied\n");
+    EXPECT_EQ(shell("for i in $(seq 1 20); do { $E set ro.ini s k$i $i 2>/dev/null && echo k$i >>landed; } & "
+                    "done; wait",
+                    root),
+              0);
+    const std::string text = contents("ro.ini");
+    std::istringstream landed(contents("landed"));
+    for (std::string key; std::getline(landed, key);) {
+        EXPECT_NE(text.find(key + " = "), std::string::npos) << key << " reported success without landing";
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(path("ro.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, ::geteuid());
+
+    // Writable and searchable but not readable: the rename works, opening
+    // the directory to flush it does not.
+    std::filesystem::create_directory(path("blind"));
+    put("blind/f.ini", "[s]\nk = 1\n");
+    ASSERT_EQ(::chmod(path("blind/f.ini").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(path("blind").c_str(), 0333), 0);
+    EXPECT_EQ(shell("$E set blind/f.ini s k 2 2>err", root), 5);
+    EXPECT_NE(contents("err").find("written, but cannot open"), std::string::npos) << contents("err");
+    ASSERT_EQ(::chmod(path("blind").c_str(), 0755), 0);
+    EXPECT_EQ(contents("blind/f.ini"), "[s]\nk = 2\n");
+}
+
+// A link planted in a sticky world-writable directory by another user is
+// not followed, whatever the kernel's own setting.
+TEST_F(IniEdit, LinksPlantedInSharedDirectories) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a link another owner needs root";
+    }
+    std::filesystem::create_directory(path("shared"));
+    ASSERT_EQ(::chmod(path("shared").c_str(), 01777), 0);
+    put("victim.ini", "[s]\nk = 1\n");
+    std::filesystem::create_symlink("../victim.ini", path("shared/x.ini"));
+    ASSERT_EQ(::lchown(path("shared/x.ini").c_str(), nobody, nobody), 0);
+    EXPECT_EQ(shell("$E set shared/x.ini s k 2 2>err"), 3);
+    EXPECT_NE(contents("err").find("not followed"), std::string::npos) << contents("err");
+    EXPECT_EQ(contents("victim.ini"), "[s]\nk = 1\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(path("shared/x.ini")));
+    // The caller's own link is followed.
+    ASSERT_EQ(::lchown(path("shared/x.ini").c_str(), 0, 0), 0);
+    EXPECT_EQ(shell("$E set shared/x.ini s k 2"), 0);
+    EXPECT_EQ(contents("victim.ini"), "[s]\nk = 2\n");
 }
 
 // Sampled keys of every real file: set, then get gives the value, and
