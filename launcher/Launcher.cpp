@@ -4,9 +4,13 @@
 #include "IniVersion.h"
 #include "LaunchSequence.h"
 
+#include <fcntl.h>
 #include <paths.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +25,13 @@ void execute_command(const char* cmd) {
     if (!shell_available()) {
         return;  // no shell to run anything with
     }
-    static_cast<void>(std::system(cmd));
+    const int status = std::system(cmd);
+    // A command stopped by Ctrl-C or Ctrl-\ stops the launcher too, as it
+    // would stop a shell running the commands: die of the same signal.
+    if (status != -1 && WIFSIGNALED(status) && (WTERMSIG(status) == SIGINT || WTERMSIG(status) == SIGQUIT)) {
+        static_cast<void>(std::signal(WTERMSIG(status), SIG_DFL));
+        static_cast<void>(std::raise(WTERMSIG(status)));
+    }
 }
 
 std::int32_t wait_ms_from_real(float ms) {
@@ -84,6 +94,13 @@ const char* const usage =
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A closed standard descriptor would be taken by config.ini when it is
+    // opened, and the commands would inherit it: each gets /dev/null.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) != fd) {
+            return 1;
+        }
+    }
     if (argc > 1) {
         // Asked for help or the version, or given something it does not
         // take: answer and run nothing.

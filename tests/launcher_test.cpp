@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -162,6 +164,18 @@ TEST_F(LauncherRun, FailingCommandDoesNotStopTheRest) {
     writeConfig("[settings]\ncmd1 = \"exit 3\"\ncmd2 = echo after\n");
     ASSERT_EQ(run(), 0);
     EXPECT_EQ(contents("stdout.txt"), "after\n");
+}
+
+// A command stopped by Ctrl-C (or Ctrl-\\) stops the launcher as it would
+// stop a shell running the commands: cmd2 does not run, and the launcher
+// dies of the same signal.
+TEST_F(LauncherRun, InterruptedCommandStopsTheRest) {
+    for (const auto& [name, number] : {std::pair<std::string, int>{"INT", SIGINT}, {"QUIT", SIGQUIT}}) {
+        SCOPED_TRACE(name);
+        writeConfig("[settings]\ncmd1 = kill -" + name + " $$\ncmd2 = touch ran2\n");
+        EXPECT_EQ(run(), 128 + number);  // as the shell reports a death by that signal
+        EXPECT_FALSE(std::filesystem::exists(path("ran2")));
+    }
 }
 
 TEST_F(LauncherRun, FileIsReadAgainAtEachStep) {
