@@ -3,10 +3,12 @@
 #include "IniScanner.h"
 #include "IniTextRules.h"
 
+#include <algorithm>
 #include <deque>
-#include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
+#include <utility>
 
 namespace ini {
 namespace {
@@ -99,22 +101,39 @@ std::string key_line(std::string_view model, std::string_view key, std::string_v
 
 // The text as a doubly linked list of lines, and where each section and key
 // has its lines. Line contents view the original text or a string of
-// `added`, neither of which moves or shrinks, so the names the maps are keyed
-// by stay valid as long as the index. Removed lines keep their slot.
+// `added`, neither of which moves or shrinks, so the names the tables are
+// keyed by stay valid as long as the index. Removed lines keep their slot.
+//
+// Keys live in one flat table (entries in a vector, found through an open-
+// addressing hash of section and key) and their lines in a chain through
+// the lines, so indexing a text allocates nothing per key; a section's
+// entry and its keys stay once created, with no lines when deleted.
 struct IniEditor::Index {
     struct Line {
         std::string_view content;  // without its '\n'; a CR before it is kept
-        bool newline = false;
-        bool removed = false;
-        IniLineKind kind = IniLineKind::other;
-        bool blank = false;  // a comment line of blanks, tabs and CRs only
         LineId prev = noLine;
         LineId next = noLine;
+        LineId nextOfKey = noLine;  // the key's next line, in text order
+        IniLineKind kind = IniLineKind::other;
+        bool newline = false;
+        bool newlineFollows = false;  // the content's own '\n' follows it in memory
+        bool original = false;        // the content is its range of the original text
+        bool rewritten = false;       // an original line whose content was replaced
+        bool removed = false;
+        bool blank = false;  // a comment line of blanks, tabs and CRs only
+    };
+    struct Key {
+        LineId first = noLine;  // every key line of the key, chained
+        LineId last = noLine;
     };
     struct Section {
         std::vector<LineId> headers;  // in text order
-        // Every key line of each key, in text order; a key with none is erased.
-        std::map<std::string_view, std::vector<LineId>, std::less<>> keys;
+        // Its keys, filled at the first lookup in the section by reading its
+        // lines (for "" those above the first header too), then kept up to
+        // date; a key whose lines are all deleted stays, with none.
+        std::unordered_map<std::string_view, Key> keys;
+        bool indexed = false;
+        std::size_t keyLines = 0;  // once indexed
         // The last key line after the first header and before the next one.
         LineId lastKey = noLine;
     };
@@ -125,7 +144,26 @@ struct IniEditor::Index {
         scanned += lines[id].content.size();
         return scanLine(lines[id].content, commentChar);
     }
-    const std::vector<LineId>* keyLines(std::string_view section, std::string_view key) const;
+    Section* findSection(std::string_view name) const {
+        const auto found = sections.find(name);
+        return found == sections.end() ? nullptr : &found->second;
+    }
+    // The section named `name`, made when absent (with its keys indexed, as
+    // it has none yet); `name` must view text of the index (or be empty),
+    // since the table keeps the view.
+    std::pair<std::string_view, Section*> sectionNamed(std::string_view name) {
+        auto found = sections.find(name);
+        if (found == sections.end()) {
+            found = sections.emplace(name, Section{}).first;
+            found->second.indexed = true;
+        }
+        return {found->first, &found->second};
+    }
+    // The section with its keys indexed, or null when it has no entry.
+    Section* indexedSection(std::string_view name) const;
+    // The entry of `key` in `section`, or null; with lines or not.
+    Key* findKey(std::string_view section, std::string_view key) const;
+    void addKeyLine(Section& owner, std::string_view key, LineId id) const;
     // The line that gives the key its entry: the first that defines it.
     std::optional<std::pair<LineId, IniLine>> definingLine(std::string_view section,
                                                            std::string_view key) const;
@@ -148,10 +186,11 @@ struct IniEditor::Index {
     std::string original;
     std::deque<std::string> added;
     std::string_view byteOrderMark;
-    std::vector<Line> lines;
+    mutable std::vector<Line> lines;  // a lazy lookup chains key lines
     LineId head = noLine;
     LineId tail = noLine;
-    std::map<std::string_view, Section, std::less<>> sections;
+    // Filled in as lookups need them, which a const lookup may do.
+    mutable std::unordered_map<std::string_view, Section> sections;
     LineId topLastKey = noLine;  // the last key line above the first header
     // Headers that follow a blank line: whether the text separates its
     // sections with blank lines, which a new section then copies.
@@ -160,6 +199,16 @@ struct IniEditor::Index {
     // The text after edits, assembled when asked for; until the first edit
     // it is `original`.
     bool edited = false;
+    // While no line was added, removed or given a line ending, the text is
+    // the original with the lines in `rewrites` replaced: assembled from
+    // their offsets without walking the lines.
+    bool relinked = false;
+    struct Rewrite {
+        std::size_t offset;
+        std::size_t size;
+        LineId id;
+    };
+    std::vector<Rewrite> rewrites;
     mutable std::string assembled;
     mutable bool assembledCurrent = false;
     mutable std::size_t scanned = 0;
@@ -173,13 +222,16 @@ private:
 IniEditor::Index::Index(std::string text, char comment) : original(std::move(text)), commentChar(comment) {
     byteOrderMark = std::string_view(original).substr(0, byteOrderMarkLength(original));
     scanned = original.size();
+    // Room for lines of 32 bytes on average, which most texts do not reach.
+    lines.reserve(original.size() / 32 + 16);
     IniScanner scanner(original, commentChar);
     Section* current = nullptr;  // null above the first header
     bool firstRegion = false;
     for (IniLine line; scanner.next(line);) {
         Line added;
         added.content = std::string_view(original).substr(line.begin, line.end - line.begin);
-        added.newline = line.next > line.end;
+        added.newline = added.newlineFollows = line.next > line.end;
+        added.original = true;
         added.kind = line.kind;
         added.blank = line.kind == IniLineKind::comment && trimmed_size(added.content) == 0;
         added.prev = tail;
@@ -193,12 +245,14 @@ IniEditor::Index::Index(std::string text, char comment) : original(std::move(tex
         }
         tail = id;
         if (line.kind == IniLineKind::header) {
-            current = &sections[line.section];
+            auto found = sections.find(line.section);
+            if (found == sections.end()) {
+                found = sections.emplace(line.section, Section{}).first;
+            }
+            current = &found->second;
             firstRegion = current->headers.empty();
             current->headers.push_back(id);
         } else if (line.kind == IniLineKind::key) {
-            Section& section = current != nullptr ? *current : sections[std::string_view{}];
-            section.keys[line.key].push_back(id);
             if (current == nullptr) {
                 topLastKey = id;
             } else if (firstRegion) {
@@ -208,19 +262,57 @@ IniEditor::Index::Index(std::string text, char comment) : original(std::move(tex
     }
 }
 
-const std::vector<LineId>* IniEditor::Index::keyLines(std::string_view section, std::string_view key) const {
-    const auto s = sections.find(section);
-    if (s == sections.end()) {
+IniEditor::Index::Section* IniEditor::Index::indexedSection(std::string_view name) const {
+    auto found = sections.find(name);
+    if (found == sections.end() && name.empty()) {
+        // Key lines above the first header make "" without any header.
+        found = sections.emplace(std::string_view{}, Section{}).first;
+    }
+    if (found == sections.end()) {
         return nullptr;
     }
-    const auto k = s->second.keys.find(key);
-    return k == s->second.keys.end() ? nullptr : &k->second;
+    Section& section = found->second;
+    if (!section.indexed) {
+        section.indexed = true;
+        const auto region = [&](LineId from) {
+            for (LineId at = from; at != noLine && lines[at].kind != IniLineKind::header;
+                 at = lines[at].next) {
+                if (lines[at].kind == IniLineKind::key) {
+                    addKeyLine(section, scan(at).key, at);
+                }
+            }
+        };
+        if (name.empty()) {
+            region(head);
+        }
+        for (const LineId header : section.headers) {
+            region(lines[header].next);
+        }
+    }
+    return &section;
+}
+
+IniEditor::Index::Key* IniEditor::Index::findKey(std::string_view section, std::string_view key) const {
+    Section* owner = indexedSection(section);
+    if (owner == nullptr) {
+        return nullptr;
+    }
+    const auto found = owner->keys.find(key);
+    return found == owner->keys.end() ? nullptr : &found->second;
+}
+
+void IniEditor::Index::addKeyLine(Section& owner, std::string_view key, LineId id) const {
+    Key& entry = owner.keys[key];
+    (entry.first == noLine ? entry.first : lines[entry.last].nextOfKey) = id;
+    entry.last = id;
+    lines[id].nextOfKey = noLine;
+    ++owner.keyLines;
 }
 
 std::optional<std::pair<LineId, IniLine>> IniEditor::Index::definingLine(std::string_view section,
                                                                          std::string_view key) const {
-    if (const auto* ids = keyLines(section, key)) {
-        for (const LineId id : *ids) {
+    if (const Key* entry = findKey(section, key)) {
+        for (LineId id = entry->first; id != noLine; id = lines[id].nextOfKey) {
             const IniLine line = scan(id);
             if (defines(line)) {
                 return std::make_pair(id, line);
@@ -233,15 +325,16 @@ std::optional<std::pair<LineId, IniLine>> IniEditor::Index::definingLine(std::st
 bool IniEditor::Index::sectionExists(std::string_view section) const {
     // A header registers a section unless its name holds '['; a key line
     // that gives a key an entry creates its section.
-    const auto s = sections.find(section);
-    if (s == sections.end()) {
-        return false;
-    }
-    if (!s->second.headers.empty() && section.find('[') == std::string_view::npos) {
+    const Section* named = findSection(section);
+    if (named != nullptr && !named->headers.empty() && section.find('[') == std::string_view::npos) {
         return true;
     }
-    for (const auto& entry : s->second.keys) {
-        for (const LineId id : entry.second) {
+    const Section* owner = indexedSection(section);
+    if (owner == nullptr) {
+        return false;
+    }
+    for (const auto& entry : owner->keys) {
+        for (LineId id = entry.second.first; id != noLine; id = lines[id].nextOfKey) {
             if (defines(scan(id))) {
                 return true;
             }
@@ -263,8 +356,18 @@ LineId IniEditor::Index::newLine(std::string content, bool newline) {
 }
 
 void IniEditor::Index::setContent(LineId id, std::string content) {
+    Line& line = lines[id];
+    if (line.original) {
+        rewrites.push_back(
+            {static_cast<std::size_t>(line.content.data() - original.data()), line.content.size(), id});
+        line.original = false;
+        line.rewritten = true;
+    } else if (!line.rewritten) {
+        relinked = true;  // a line that is not in the original: assemble line by line
+    }
     added.push_back(std::move(content));
-    lines[id].content = added.back();
+    line.content = added.back();
+    line.newlineFollows = false;
     edited = true;
     assembledCurrent = false;
 }
@@ -277,7 +380,7 @@ void IniEditor::Index::insertAfter(LineId id, LineId after) {
     lines[id].next = before;
     (after == noLine ? head : lines[after].next) = id;
     (before == noLine ? tail : lines[before].prev) = id;
-    edited = true;
+    edited = relinked = true;
     assembledCurrent = false;
 }
 
@@ -291,7 +394,7 @@ void IniEditor::Index::unlink(LineId id) {
     (after == noLine ? tail : lines[after].prev) = before;
     line.prev = line.next = noLine;
     line.removed = true;
-    edited = true;
+    edited = relinked = true;
     assembledCurrent = false;
 }
 
@@ -324,7 +427,8 @@ void IniEditor::Index::terminate(LineId id, std::string_view eol) {
         setContent(id, std::string(content) + '\r');
     }
     lines[id].newline = true;
-    edited = true;
+    lines[id].newlineFollows = false;
+    edited = relinked = true;
     assembledCurrent = false;
 }
 
@@ -357,6 +461,22 @@ const std::string& IniEditor::Index::text() const {
     if (!edited) {
         return original;
     }
+    if (!assembledCurrent && !relinked) {
+        std::vector<Rewrite> sorted = rewrites;
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const Rewrite& a, const Rewrite& b) { return a.offset < b.offset; });
+        std::string out;
+        out.reserve(original.size() + sorted.size() * 16);
+        std::size_t copied = 0;
+        for (const Rewrite& rewrite : sorted) {
+            out.append(original, copied, rewrite.offset - copied);
+            out.append(lines[rewrite.id].content);
+            copied = rewrite.offset + rewrite.size;
+        }
+        out.append(original, copied);
+        assembled = std::move(out);
+        assembledCurrent = true;
+    }
     if (!assembledCurrent) {
         std::size_t size = byteOrderMark.size();
         for (LineId at = head; at != noLine; at = lines[at].next) {
@@ -365,12 +485,31 @@ const std::string& IniEditor::Index::text() const {
         std::string out;
         out.reserve(size);
         out.append(byteOrderMark);
+        // Lines that still follow each other in the original text are
+        // copied as one run.
+        const char* runStart = nullptr;
+        const char* runEnd = nullptr;
+        const auto flush = [&] {
+            if (runStart != runEnd) {
+                out.append(runStart, static_cast<std::size_t>(runEnd - runStart));
+            }
+            runStart = runEnd = nullptr;
+        };
         for (LineId at = head; at != noLine; at = lines[at].next) {
-            out.append(lines[at].content);
-            if (lines[at].newline) {
+            const Line& line = lines[at];
+            if (line.content.data() != runEnd) {
+                flush();
+                runStart = line.content.data();
+            }
+            runEnd = line.content.data() + line.content.size();
+            if (line.newlineFollows) {
+                ++runEnd;
+            } else if (line.newline) {
+                flush();
                 out += '\n';
             }
         }
+        flush();
         assembled = std::move(out);
         assembledCurrent = true;
     }
@@ -481,11 +620,12 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
     // A line of the key: the one that defines it, or else the first, which
     // stores nothing (`k =`, or text the format cannot read) and takes the
     // value in its place up to the end of the line.
-    if (const auto* ids = index.keyLines(section, key)) {
+    const Index::Key* entry = index.findKey(section, key);
+    if (entry != nullptr && entry->first != noLine) {
         auto found = index.definingLine(section, key);
         const bool defining = found.has_value();
         if (!defining) {
-            found.emplace(ids->front(), index.scan(ids->front()));
+            found.emplace(entry->first, index.scan(entry->first));
         }
         const auto& [id, line] = *found;
         if (line.hasValue && line.value == value) {
@@ -507,13 +647,12 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
 
     const std::string_view eol = index.lineEnding();
     const std::string carriageReturn = eol.size() == 2 ? "\r" : "";
-    auto sectionEntry = index.sections.find(section);
-    Index::Section* target = sectionEntry == index.sections.end() ? nullptr : &sectionEntry->second;
+    Index::Section* target = index.indexedSection(section);
     // Keys of "" go above the first header when "" has key lines or no
     // header of its own; other keys go into the first occurrence of their
     // section, after its last key line.
     const bool top =
-        section.empty() && (target == nullptr || !target->keys.empty() || target->headers.empty());
+        section.empty() && (target == nullptr || target->keyLines > 0 || target->headers.empty());
     if (top || (target != nullptr && !target->headers.empty())) {
         const LineId lastKey = top ? index.topLastKey : target->lastKey;
         const LineId after = lastKey != noLine ? lastKey : (top ? noLine : target->headers.front());
@@ -526,11 +665,8 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
         const LineId id =
             index.newLine(key_line(modelText, key, *written) + (last ? "" : carriageReturn), !last);
         index.insertAfter(id, after);
-        const std::string_view name = index.scan(id).key;
-        if (target == nullptr) {
-            target = &index.sections[std::string_view{}];
-        }
-        target->keys[name].push_back(id);
+        // The section exists unless it is a new "", whose name views nothing.
+        index.addKeyLine(*target, index.scan(id).key, id);
         (top ? index.topLastKey : target->lastKey) = id;
         return {IniEditStatus::changed, {}};
     }
@@ -550,10 +686,10 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
     index.insertAfter(header, index.tail);
     const LineId id = index.newLine(key_line(modelText, key, *written) + carriageReturn, true);
     index.insertAfter(id, index.tail);
-    Index::Section& added = index.sections[index.scan(header).section];
-    added.headers.push_back(header);
-    added.keys[index.scan(id).key].push_back(id);
-    added.lastKey = id;
+    Index::Section* added = index.sectionNamed(index.scan(header).section).second;
+    added->headers.push_back(header);
+    index.addKeyLine(*added, index.scan(id).key, id);
+    added->lastKey = id;
     return {IniEditStatus::changed, {}};
 }
 
@@ -563,30 +699,25 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, f
 
 IniEditResult IniEditor::delKey(std::string_view section, std::string_view key, bool withComment) {
     Index& index = *index_;
-    const auto sectionEntry = index.sections.find(section);
-    if (sectionEntry == index.sections.end()) {
-        return {IniEditStatus::absent, {}};
-    }
-    Index::Section& target = sectionEntry->second;
-    const auto keyEntry = target.keys.find(key);
-    if (keyEntry == target.keys.end()) {
+    Index::Key* found = index.findKey(section, key);
+    Index::Section* owner = index.findSection(section);
+    if (owner == nullptr || found == nullptr) {
         return {IniEditStatus::absent, {}};
     }
     // `k =` alone is no key to delete; any other line of the key is, even
     // one the format cannot read.
     bool holdsSomething = false;
-    for (const LineId id : keyEntry->second) {
+    for (LineId id = found->first; id != noLine && !holdsSomething; id = index.lines[id].nextOfKey) {
         const IniLine line = index.scan(id);
-        holdsSomething =
-            holdsSomething || defines(line) || trimmed_size(index.lines[id].content) > line.valueBegin;
+        holdsSomething = defines(line) || trimmed_size(index.lines[id].content) > line.valueBegin;
     }
     if (!holdsSomething) {
         return {IniEditStatus::absent, {}};
     }
     const std::string_view eol = index.lineEnding();
-    const std::vector<LineId> ids = std::move(keyEntry->second);
-    target.keys.erase(keyEntry);
-    for (const LineId id : ids) {
+    Index::Key& entry = *found;
+    for (LineId id = entry.first; id != noLine;) {
+        const LineId nextOfKey = index.lines[id].nextOfKey;
         std::vector<LineId> comments;
         for (LineId above = index.lines[id].prev;
              withComment && above != noLine && index.lines[above].kind == IniLineKind::comment &&
@@ -597,8 +728,11 @@ IniEditResult IniEditor::delKey(std::string_view section, std::string_view key, 
         for (const LineId above : comments) {
             index.unlink(above);
         }
-        index.remove(id, &target);
+        index.remove(id, owner);
+        --owner->keyLines;
+        id = nextOfKey;
     }
+    entry.first = entry.last = noLine;
     return finishDeletion(eol);
 }
 
@@ -608,8 +742,7 @@ IniEditResult IniEditor::delSection(std::string_view section) {
         return {IniEditStatus::absent, {}};
     }
     const std::string_view eol = index.lineEnding();
-    const auto sectionEntry = index.sections.find(section);
-    Index::Section& target = sectionEntry->second;
+    Index::Section& target = *index.indexedSection(section);
     for (const LineId header : target.headers) {
         // Up to the next header, less the comment and blank lines that lead
         // up to it (or to the end): those belong to what follows.
@@ -625,18 +758,22 @@ IniEditResult IniEditor::delSection(std::string_view section) {
             index.unlink(id);
         }
     }
-    if (section.empty()) {
-        // Keys above the first header belong to "" too.
-        for (const auto& entry : target.keys) {
-            for (const LineId id : entry.second) {
-                if (!index.lines[id].removed) {
-                    index.unlink(id);
-                }
+    // Every key line of the section is gone with its regions, but for ""
+    // those above the first header, which go too.
+    for (auto& [name, entry] : target.keys) {
+        for (LineId id = entry.first; id != noLine; id = index.lines[id].nextOfKey) {
+            if (!index.lines[id].removed) {
+                index.unlink(id);
             }
         }
+        entry.first = entry.last = noLine;
+    }
+    if (section.empty()) {
         index.topLastKey = noLine;
     }
-    index.sections.erase(sectionEntry);
+    target.headers.clear();
+    target.keyLines = 0;
+    target.lastKey = noLine;
     return finishDeletion(eol);
 }
 
