@@ -408,6 +408,86 @@ void boostSave(benchmark::State& state, const Input* in) {
 }
 #endif
 
+// ---- many operations on one text: iniedit's list and batch
+
+// One section of 100,000 keys (about 2 MiB), as `iniedit list FILE SECTION`
+// reads it.
+const std::string& bigSection() {
+    static const std::string text = [] {
+        std::string out = "[big]\n";
+        for (int i = 0; i < 100000; ++i) {
+            out += "key" + std::to_string(i) + " = value " + std::to_string(i) + "\n";
+        }
+        return out;
+    }();
+    return text;
+}
+
+void listWithEditor(benchmark::State& state) {
+    measure(state, [] {
+        const ini::IniEditor editor(bigSection(), ';');
+        benchmark::DoNotOptimize(editor.entries("big"));
+        return bigSection().size();
+    });
+}
+
+void listWithDocument(benchmark::State& state) {
+    measure(state, [] {
+        const auto doc = loadDocument(bigSection());
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (const auto& key : doc.sections.at("big").keyOrder) {
+            entries.emplace_back(key, doc.read("big", key, ""));
+        }
+        benchmark::DoNotOptimize(entries);
+        return bigSection().size();
+    });
+}
+
+// The generated 1 MiB mixed document and 10,000 sets spread over it, a
+// third of them of new keys, as one `iniedit batch` makes them.
+struct Batch {
+    std::string text;
+    std::vector<std::pair<std::string, std::string>> keys;
+};
+
+const Batch& batchInput() {
+    static const Batch batch = [] {
+        Batch b{bench::generateDocument(Profile::mixed, std::size_t{1} << 20), {}};
+        const auto keys = everyKey(loadDocument(b.text));
+        for (std::size_t i = 0; i < 10000; ++i) {
+            const auto& [section, key] = keys[i * 7919 % keys.size()];
+            b.keys.emplace_back(section, i % 3 == 0 ? "new" + std::to_string(i) : key);
+        }
+        return b;
+    }();
+    return batch;
+}
+
+void batchWithEditor(benchmark::State& state) {
+    measure(state, [] {
+        const Batch& in = batchInput();
+        ini::IniEditor editor(in.text, ';');
+        for (const auto& [section, key] : in.keys) {
+            benchmark::DoNotOptimize(editor.write(section, key, "a new value"));
+        }
+        benchmark::DoNotOptimize(editor.text().data());
+        return in.text.size();
+    });
+}
+
+void batchWithDocument(benchmark::State& state) {
+    measure(state, [] {
+        const Batch& in = batchInput();
+        auto doc = loadDocument(in.text);
+        for (const auto& [section, key] : in.keys) {
+            doc.write(section, key, "a new value");
+        }
+        const std::string text = doc.toString();
+        benchmark::DoNotOptimize(text.data());
+        return in.text.size();
+    });
+}
+
 // Collects each benchmark's bytes per second and prints, after the usual
 // report, one row per operation and input with this library's MB/s and its
 // ratio to each peer.
@@ -479,6 +559,15 @@ void registerAll() {
         {"to_string", "boost", boostSave},
 #endif
     };
+    // Whole commands on one text: the editor beside the document doing the
+    // same, named as the rows above.
+    for (const auto& [name, fn] : std::vector<std::pair<const char*, void (*)(benchmark::State&)>>{
+             {"list_100k_keys/one_section/2MiB/ini", listWithEditor},
+             {"list_100k_keys/one_section/2MiB/document", listWithDocument},
+             {"batch_10k_sets/mixed/1MiB/ini", batchWithEditor},
+             {"batch_10k_sets/mixed/1MiB/document", batchWithDocument}}) {
+        benchmark::RegisterBenchmark(name, fn)->Unit(benchmark::kMillisecond)->UseRealTime();
+    }
     for (const auto& in : inputs()) {
         for (const auto& e : entries) {
             const std::string name = std::string(e.operation) + "/" + in.label() + "/" + e.library;
