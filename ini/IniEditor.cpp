@@ -104,10 +104,10 @@ std::string key_line(std::string_view model, std::string_view key, std::string_v
 // `added`, neither of which moves or shrinks, so the names the tables are
 // keyed by stay valid as long as the index. Removed lines keep their slot.
 //
-// Keys live in one flat table (entries in a vector, found through an open-
-// addressing hash of section and key) and their lines in a chain through
-// the lines, so indexing a text allocates nothing per key; a section's
-// entry and its keys stay once created, with no lines when deleted.
+// Building it reads the text once and keeps only lines and headers; a
+// section's keys are indexed the first time a lookup or edit asks for that
+// section, with each key's lines chained through the lines. A section's
+// entry and its keys stay once created, with no lines once deleted.
 struct IniEditor::Index {
     struct Line {
         std::string_view content;  // without its '\n'; a CR before it is kept
@@ -149,15 +149,15 @@ struct IniEditor::Index {
         return found == sections.end() ? nullptr : &found->second;
     }
     // The section named `name`, made when absent (with its keys indexed, as
-    // it has none yet); `name` must view text of the index (or be empty),
-    // since the table keeps the view.
-    std::pair<std::string_view, Section*> sectionNamed(std::string_view name) {
+    // it has none yet); `name` must view text of the index, since the table
+    // keeps the view.
+    Section* sectionNamed(std::string_view name) {
         auto found = sections.find(name);
         if (found == sections.end()) {
             found = sections.emplace(name, Section{}).first;
             found->second.indexed = true;
         }
-        return {found->first, &found->second};
+        return &found->second;
     }
     // The section with its keys indexed, or null when it has no entry.
     Section* indexedSection(std::string_view name) const;
@@ -686,7 +686,7 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
     index.insertAfter(header, index.tail);
     const LineId id = index.newLine(key_line(modelText, key, *written) + carriageReturn, true);
     index.insertAfter(id, index.tail);
-    Index::Section* added = index.sectionNamed(index.scan(header).section).second;
+    Index::Section* added = index.sectionNamed(index.scan(header).section);
     added->headers.push_back(header);
     index.addKeyLine(*added, index.scan(id).key, id);
     added->lastKey = id;

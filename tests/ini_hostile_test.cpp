@@ -54,6 +54,23 @@ TEST(Hostile, LoadsAndRendersWithoutHarm) {
              EXPECT_EQ(doc.read("s999999", "k", ""), "v");
              EXPECT_EQ(doc.toString(), text);
          }},
+        // Each repeated header looks the section up once: a walk of the
+        // section order per repeat made this take minutes.
+        {"two hundred thousand sections, each repeated",
+         [] {
+             std::string text;
+             for (const char* key : {"k", "j"}) {
+                 for (int i = 0; i < 200000; ++i) {
+                     text += "[s" + std::to_string(i) + "]\n" + key + " = v\n";
+                 }
+             }
+             return text;
+         },
+         [](const auto& doc, const auto&) {
+             EXPECT_EQ(doc.sectionOrder.size(), 200000U);
+             EXPECT_EQ(doc.read("s199999", "j", ""), "v");
+             EXPECT_EQ(doc.sections.at("s0").keyOrder, (std::vector<std::string>{"k", "j"}));
+         }},
         {"a million keys in one section",
          [] {
              std::string text = "[s]\n";
