@@ -110,11 +110,15 @@ Options parse_arguments(int argc, char** argv) {
             ++i;
             break;
         }
-        if (arg == "--help") {
-            std::fputs(usage, stdout);
-            std::exit(success);
-        } else if (arg == "--version") {
-            std::printf("iniedit %s\n", ini::version);
+        if (arg == "--help" || arg == "--version") {
+            if (arg == "--help") {
+                std::fputs(usage, stdout);
+            } else {
+                std::printf("iniedit %s\n", ini::version);
+            }
+            if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+                fail(ioFailure, "standard output: cannot write: " + std::string(std::strerror(errno)));
+            }
             std::exit(success);
         } else if (arg == "-c" || arg == "--comment-char" || arg.substr(0, 15) == "--comment-char=") {
             const std::string c = arg.size() > 15 ? std::string(arg.substr(15)) : optionValue(arg);

@@ -493,6 +493,7 @@ TEST_F(IniEdit, StandardDescriptors) {
              {"get into a full device", "$E get f.ini s k >/dev/full 2>err", 4},
              {"list into a closed output", "$E list f.ini s >&- 2>err", 4},
              {"list of sections into a full device", "$E --format=json list f.ini >/dev/full 2>err", 4},
+             {"help into a full device", "$E --help >/dev/full 2>err", 4},
          }) {
         SCOPED_TRACE(c.name);
         put("f.ini", text);
