@@ -50,7 +50,7 @@ const char* const usage =
     "\n"
     "SECTION \"\" names the keys above the first header; FILE - is standard input,\n"
     "and an edited result then goes to standard output; so do /dev/stdin,\n"
-    "/dev/fd/N and other files that are not regular files (pipes, devices).\n"
+    "/dev/fd/N and named pipes.\n"
     "\n"
     "options (before the verb):\n"
     "  -c, --comment-char C   the comment character (default ';')\n"
@@ -313,21 +313,23 @@ Source open_source(const Options& options) {
     if (const int fd = descriptor_path(options.file); fd >= 0) {
         return read_stream(fd, options.file);
     }
-    struct stat info {};
-    if (::stat(options.file.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
-        const int fd = ::open(options.file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            fail(ioFailure, options.file + ": cannot open: " + std::strerror(errno));
-        }
-        Source source = read_stream(fd, options.file);
-        ::close(fd);
-        return source;
-    }
     Source source;
     std::string refusal;
     source.path = ini::resolveSymlinks(options.file, &refusal);
     if (source.path.empty()) {
         fail(refusedUnsafe, refusal);
+    }
+    // A named pipe is read as a stream; devices and sockets stay refused
+    // below (a device such as /dev/zero would never end).
+    struct stat info {};
+    if (::stat(source.path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+        const int fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            fail(ioFailure, options.file + ": cannot open: " + std::strerror(errno));
+        }
+        source = read_stream(fd, options.file);
+        ::close(fd);
+        return source;
     }
     const bool locking = is_edit(options.verb) && !options.dryRun;
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -341,6 +343,9 @@ Source open_source(const Options& options) {
             }
             const std::string directory = directory_of(source.path);
             const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dir < 0 && errno == EACCES) {
+                return source;  // a directory that may be written but not read: no lock to take
+            }
             if (dir < 0) {
                 fail(ioFailure, directory + ": cannot open: " + std::strerror(errno));
             }

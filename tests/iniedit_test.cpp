@@ -422,9 +422,10 @@ TEST_F(IniEdit, Files) {
     ASSERT_EQ(::stat(path("new.ini").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644U);
 
-    // Not a regular file.
+    // Not a regular file: a directory, or a device that might never end.
     std::filesystem::create_directory(path("dir.ini"));
     EXPECT_EQ(run({"get", "dir.ini", "s", "k"}).status, 3);
+    EXPECT_EQ(run({"get", "/dev/zero", "s", "k"}).status, 3);
 
     // A symbolic link stays a link; the mode of the file stays.
     put("target.ini", "[s]\nk = 1\n");
@@ -520,6 +521,10 @@ TEST_F(IniEdit, DescriptorsPipesAndDevices) {
              {"a pipe as /dev/stdin", "printf '[s]\\nk=v\\n' | $E get /dev/stdin s k >out", "v\n"},
              {"a pipe with --create", "printf '[s]\\nk=v\\n' | $E --create get /dev/stdin s k >out", "v\n"},
              {"/dev/fd/N", "$E get /dev/fd/3 s k 3<f.ini >out", "1\n"},
+             {"a named pipe",
+              "mkfifo in && { timeout 10 sh -c \"printf '[s]\\\\nk=p\\\\n' >in\" & $E get in s k >out; wait; "
+              "}",
+              "p\n"},
              {"an edit of /dev/stdin goes to standard output", "$E set /dev/stdin s k 2 <f.ini >out",
               "[s]\nk = 2\n"},
              {"-o /dev/stdout appends where standard output points",
