@@ -104,10 +104,13 @@ std::string key_line(std::string_view model, std::string_view key, std::string_v
 // `added`, neither of which moves or shrinks, so the names the tables are
 // keyed by stay valid as long as the index. Removed lines keep their slot.
 //
-// Building it reads the text once and keeps only lines and headers; a
-// section's keys are indexed the first time a lookup or edit asks for that
-// section, with each key's lines chained through the lines. A section's
-// entry and its keys stay once created, with no lines once deleted.
+// The original is read into the list a line at a time, as far as lookups
+// need; reading keeps only lines and headers. A section's keys are indexed
+// the first time a lookup or edit asks for that section (and, once indexed,
+// as more of its lines are read), with each key's lines chained through the
+// lines. A section's entry and its keys stay once created, with no lines
+// once deleted. Every edit but a value's replacement reads the whole text
+// first.
 struct IniEditor::Index {
     struct Line {
         std::string_view content;  // without its '\n'; a CR before it is kept
@@ -140,6 +143,12 @@ struct IniEditor::Index {
 
     Index(std::string text, char commentChar);
 
+    // The original text is read into the list as far as lookups need it:
+    // a key found early is set without reading the rest. Reads one more
+    // line (its id, or noLine at the end), or all that is left.
+    LineId readLine();
+    void readAll();
+
     IniLine scan(LineId id) const {
         scanned += lines[id].content.size();
         return scanLine(lines[id].content, commentChar);
@@ -160,14 +169,13 @@ struct IniEditor::Index {
         return &found->second;
     }
     // The section with its keys indexed, or null when it has no entry.
-    Section* indexedSection(std::string_view name) const;
+    Section* indexedSection(std::string_view name);
     // The entry of `key` in `section`, or null; with lines or not.
-    Key* findKey(std::string_view section, std::string_view key) const;
-    void addKeyLine(Section& owner, std::string_view key, LineId id) const;
+    Key* findKey(std::string_view section, std::string_view key);
+    void addKeyLine(Section& owner, std::string_view key, LineId id);
     // The line that gives the key its entry: the first that defines it.
-    std::optional<std::pair<LineId, IniLine>> definingLine(std::string_view section,
-                                                           std::string_view key) const;
-    bool sectionExists(std::string_view section) const;
+    std::optional<std::pair<LineId, IniLine>> definingLine(std::string_view section, std::string_view key);
+    bool sectionExists(std::string_view section);
 
     LineId newLine(std::string content, bool newline);
     void setContent(LineId id, std::string content);
@@ -181,9 +189,15 @@ struct IniEditor::Index {
     std::string_view lineEnding() const;
     LineId firstKeyLine() const;
     LineId lastKeyLine() const;
-    const std::string& text() const;
+    const std::string& text();
 
     std::string original;
+    char commentChar;
+    IniScanner reader;               // where reading the original stands
+    bool complete = false;           // the whole original is in the list
+    Section* readSection = nullptr;  // the section of the last line read
+    std::string_view readSectionName;
+    bool readFirstRegion = false;  // ... in the region of its first header
     std::deque<std::string> added;
     std::string_view byteOrderMark;
     mutable std::vector<Line> lines;  // a lazy lookup chains key lines
@@ -195,7 +209,6 @@ struct IniEditor::Index {
     // Headers that follow a blank line: whether the text separates its
     // sections with blank lines, which a new section then copies.
     std::size_t blankBeforeHeader = 0;
-    char commentChar;
     // The text after edits, assembled when asked for; until the first edit
     // it is `original`.
     bool edited = false;
@@ -219,50 +232,62 @@ private:
     }
 };
 
-IniEditor::Index::Index(std::string text, char comment) : original(std::move(text)), commentChar(comment) {
+IniEditor::Index::Index(std::string text, char comment)
+    : original(std::move(text)), commentChar(comment), reader(original, comment) {
     byteOrderMark = std::string_view(original).substr(0, byteOrderMarkLength(original));
-    scanned = original.size();
     // Room for lines of 32 bytes on average, which most texts do not reach.
     lines.reserve(original.size() / 32 + 16);
-    IniScanner scanner(original, commentChar);
-    Section* current = nullptr;  // null above the first header
-    bool firstRegion = false;
-    for (IniLine line; scanner.next(line);) {
-        Line added;
-        added.content = std::string_view(original).substr(line.begin, line.end - line.begin);
-        added.newline = added.newlineFollows = line.next > line.end;
-        added.original = true;
-        added.kind = line.kind;
-        added.blank = line.kind == IniLineKind::comment && trimmed_size(added.content) == 0;
-        added.prev = tail;
-        const LineId id = lines.size();
-        lines.push_back(added);
-        blankBeforeHeader += blankThenHeader(tail, id) ? 1 : 0;
-        if (tail == noLine) {
-            head = id;
-        } else {
-            lines[tail].next = id;
+}
+
+LineId IniEditor::Index::readLine() {
+    IniLine line;
+    if (!reader.next(line)) {
+        complete = true;
+        return noLine;
+    }
+    Line added;
+    added.content = std::string_view(original).substr(line.begin, line.end - line.begin);
+    added.newline = added.newlineFollows = line.next > line.end;
+    added.original = true;
+    added.kind = line.kind;
+    added.blank = line.kind == IniLineKind::comment && trimmed_size(added.content) == 0;
+    added.prev = tail;
+    scanned += added.content.size() + (added.newline ? 1 : 0);
+    const LineId id = lines.size();
+    lines.push_back(added);
+    blankBeforeHeader += blankThenHeader(tail, id) ? 1 : 0;
+    (tail == noLine ? head : lines[tail].next) = id;
+    tail = id;
+    readSectionName = line.section;
+    if (line.kind == IniLineKind::header) {
+        auto found = sections.find(line.section);
+        if (found == sections.end()) {
+            found = sections.emplace(line.section, Section{}).first;
         }
-        tail = id;
-        if (line.kind == IniLineKind::header) {
-            auto found = sections.find(line.section);
-            if (found == sections.end()) {
-                found = sections.emplace(line.section, Section{}).first;
-            }
-            current = &found->second;
-            firstRegion = current->headers.empty();
-            current->headers.push_back(id);
-        } else if (line.kind == IniLineKind::key) {
-            if (current == nullptr) {
-                topLastKey = id;
-            } else if (firstRegion) {
-                current->lastKey = id;
-            }
+        readSection = &found->second;
+        readFirstRegion = readSection->headers.empty();
+        readSection->headers.push_back(id);
+    } else if (line.kind == IniLineKind::key) {
+        if (readSection == nullptr) {
+            topLastKey = id;
+        } else if (readFirstRegion) {
+            readSection->lastKey = id;
         }
+        // A section already indexed gets its new lines as they are read.
+        Section* owner = readSection != nullptr ? readSection : findSection(std::string_view{});
+        if (owner != nullptr && owner->indexed) {
+            addKeyLine(*owner, line.key, id);
+        }
+    }
+    return id;
+}
+
+void IniEditor::Index::readAll() {
+    while (readLine() != noLine) {
     }
 }
 
-IniEditor::Index::Section* IniEditor::Index::indexedSection(std::string_view name) const {
+IniEditor::Index::Section* IniEditor::Index::indexedSection(std::string_view name) {
     auto found = sections.find(name);
     if (found == sections.end() && name.empty()) {
         // Key lines above the first header make "" without any header.
@@ -292,7 +317,7 @@ IniEditor::Index::Section* IniEditor::Index::indexedSection(std::string_view nam
     return &section;
 }
 
-IniEditor::Index::Key* IniEditor::Index::findKey(std::string_view section, std::string_view key) const {
+IniEditor::Index::Key* IniEditor::Index::findKey(std::string_view section, std::string_view key) {
     Section* owner = indexedSection(section);
     if (owner == nullptr) {
         return nullptr;
@@ -301,7 +326,7 @@ IniEditor::Index::Key* IniEditor::Index::findKey(std::string_view section, std::
     return found == owner->keys.end() ? nullptr : &found->second;
 }
 
-void IniEditor::Index::addKeyLine(Section& owner, std::string_view key, LineId id) const {
+void IniEditor::Index::addKeyLine(Section& owner, std::string_view key, LineId id) {
     Key& entry = owner.keys[key];
     (entry.first == noLine ? entry.first : lines[entry.last].nextOfKey) = id;
     entry.last = id;
@@ -310,7 +335,7 @@ void IniEditor::Index::addKeyLine(Section& owner, std::string_view key, LineId i
 }
 
 std::optional<std::pair<LineId, IniLine>> IniEditor::Index::definingLine(std::string_view section,
-                                                                         std::string_view key) const {
+                                                                         std::string_view key) {
     if (const Key* entry = findKey(section, key)) {
         for (LineId id = entry->first; id != noLine; id = lines[id].nextOfKey) {
             const IniLine line = scan(id);
@@ -319,13 +344,28 @@ std::optional<std::pair<LineId, IniLine>> IniEditor::Index::definingLine(std::st
             }
         }
     }
+    // Not among the lines read so far: read on until the first that defines
+    // it, which is then the first in the text.
+    for (LineId id = readLine(); id != noLine; id = readLine()) {
+        if (lines[id].kind == IniLineKind::key && readSectionName == section) {
+            const IniLine line = scan(id);
+            if (line.key == key && defines(line)) {
+                return std::make_pair(id, line);
+            }
+        }
+    }
     return std::nullopt;
 }
 
-bool IniEditor::Index::sectionExists(std::string_view section) const {
+bool IniEditor::Index::sectionExists(std::string_view section) {
     // A header registers a section unless its name holds '['; a key line
     // that gives a key an entry creates its section.
     const Section* named = findSection(section);
+    if (named != nullptr && !named->headers.empty() && section.find('[') == std::string_view::npos) {
+        return true;
+    }
+    readAll();
+    named = findSection(section);
     if (named != nullptr && !named->headers.empty() && section.find('[') == std::string_view::npos) {
         return true;
     }
@@ -457,7 +497,7 @@ LineId IniEditor::Index::lastKeyLine() const {
     return at;
 }
 
-const std::string& IniEditor::Index::text() const {
+const std::string& IniEditor::Index::text() {
     if (!edited) {
         return original;
     }
@@ -478,6 +518,7 @@ const std::string& IniEditor::Index::text() const {
         assembledCurrent = true;
     }
     if (!assembledCurrent) {
+        readAll();
         std::size_t size = byteOrderMark.size();
         for (LineId at = head; at != noLine; at = lines[at].next) {
             size += lines[at].content.size() + 1;
@@ -619,11 +660,12 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
 
     // A line of the key: the one that defines it, or else the first, which
     // stores nothing (`k =`, or text the format cannot read) and takes the
-    // value in its place up to the end of the line.
-    const Index::Key* entry = index.findKey(section, key);
-    if (entry != nullptr && entry->first != noLine) {
-        auto found = index.definingLine(section, key);
-        const bool defining = found.has_value();
+    // value in its place up to the end of the line. Only an absent key needs
+    // the whole text read, which looking for it has then done.
+    auto found = index.definingLine(section, key);
+    const bool defining = found.has_value();
+    const Index::Key* entry = defining ? nullptr : index.findKey(section, key);
+    if (defining || (entry != nullptr && entry->first != noLine)) {
         if (!defining) {
             found.emplace(entry->first, index.scan(entry->first));
         }
@@ -699,6 +741,7 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, f
 
 IniEditResult IniEditor::delKey(std::string_view section, std::string_view key, bool withComment) {
     Index& index = *index_;
+    index.readAll();
     Index::Key* found = index.findKey(section, key);
     Index::Section* owner = index.findSection(section);
     if (owner == nullptr || found == nullptr) {
@@ -738,6 +781,7 @@ IniEditResult IniEditor::delKey(std::string_view section, std::string_view key, 
 
 IniEditResult IniEditor::delSection(std::string_view section) {
     Index& index = *index_;
+    index.readAll();
     if (!index.sectionExists(section)) {
         return {IniEditStatus::absent, {}};
     }

@@ -9,14 +9,15 @@
 // Use IniFileIndex to build or normalise documents; use IniEditor to change
 // a file that people also edit by hand.
 //
-// The editor reads the text once, when it is built (linear in its size),
-// indexes a section's keys when a lookup or edit first asks for that section
-// (linear in the section, once), and keeps the index up to date as it
-// edits: a lookup or an edit then costs a hash lookup plus the lines it
-// touches, so W edits of an N-byte text cost about N + W log N. text()
-// assembles the text when it is asked for after an edit (linear once, then
-// cached). As lookups may index, even a const editor must not be used from
-// several threads at once.
+// The editor reads the text into a list of lines as far as its lookups need
+// (a key found early is set without reading the rest; an absent one reads
+// to the end), indexes a section's keys when a lookup or edit first asks
+// for that section (linear in the section, once), and keeps the index up
+// to date as it edits: a lookup or an edit then costs a hash lookup plus
+// the lines it touches, so W edits of an N-byte text cost about N + W log N.
+// text() assembles the text when it is asked for after an edit (linear once,
+// then cached). As lookups may read and index, even a const editor must not
+// be used from several threads at once.
 #ifndef INI_INIEDITOR_H
 #define INI_INIEDITOR_H
 

@@ -204,6 +204,14 @@ TEST(EditorIndex, ManyEditsReadTheTextOnce) {
             text += "; about key" + std::to_string(k) + "\nkey" + std::to_string(k) + " = value\n";
         }
     }
+    // A key near the start is set without reading the rest of the text.
+    IniEditor early(text);
+    EXPECT_EQ(early.write("section0", "key1", "new").status, IniEditStatus::changed);
+    EXPECT_LT(early.bytesScanned(), text.size() / 100);
+    std::string expected = text;
+    expected.replace(expected.find("key1 = value") + 7, 5, "new");
+    EXPECT_TRUE(early.text() == expected);
+
     IniEditor editor(text);
     ini::IniFileIndex doc = ini_test::loadText(text);
     int edits = 0;
