@@ -153,20 +153,9 @@ struct IniEditor::Index {
         scanned += lines[id].content.size();
         return scanLine(lines[id].content, commentChar);
     }
-    Section* findSection(std::string_view name) const {
+    Section* findSection(std::string_view name) {
         const auto found = sections.find(name);
         return found == sections.end() ? nullptr : &found->second;
-    }
-    // The section named `name`, made when absent (with its keys indexed, as
-    // it has none yet); `name` must view text of the index, since the table
-    // keeps the view.
-    Section* sectionNamed(std::string_view name) {
-        auto found = sections.find(name);
-        if (found == sections.end()) {
-            found = sections.emplace(name, Section{}).first;
-            found->second.indexed = true;
-        }
-        return &found->second;
     }
     // The section with its keys indexed, or null when it has no entry.
     Section* indexedSection(std::string_view name);
@@ -194,27 +183,23 @@ struct IniEditor::Index {
     std::string original;
     char commentChar;
     IniScanner reader;               // where reading the original stands
-    bool complete = false;           // the whole original is in the list
     Section* readSection = nullptr;  // the section of the last line read
     std::string_view readSectionName;
     bool readFirstRegion = false;  // ... in the region of its first header
     std::deque<std::string> added;
     std::string_view byteOrderMark;
-    mutable std::vector<Line> lines;  // a lazy lookup chains key lines
+    std::vector<Line> lines;
     LineId head = noLine;
     LineId tail = noLine;
-    // Filled in as lookups need them, which a const lookup may do.
-    mutable std::unordered_map<std::string_view, Section> sections;
-    LineId topLastKey = noLine;  // the last key line above the first header
+    std::unordered_map<std::string_view, Section> sections;  // filled in as lookups need them
+    LineId topLastKey = noLine;                              // the last key line above the first header
     // Headers that follow a blank line: whether the text separates its
     // sections with blank lines, which a new section then copies.
     std::size_t blankBeforeHeader = 0;
-    // The text after edits, assembled when asked for; until the first edit
-    // it is `original`.
-    bool edited = false;
-    // While no line was added, removed or given a line ending, the text is
-    // the original with the lines in `rewrites` replaced: assembled from
-    // their offsets without walking the lines.
+    // The text after edits, assembled when asked for. While no line was
+    // added, removed or given a line ending, it is the original with the
+    // lines in `rewrites` replaced, assembled from their offsets without
+    // walking the lines; before any edit, `original` itself.
     bool relinked = false;
     struct Rewrite {
         std::size_t offset;
@@ -222,9 +207,9 @@ struct IniEditor::Index {
         LineId id;
     };
     std::vector<Rewrite> rewrites;
-    mutable std::string assembled;
-    mutable bool assembledCurrent = false;
-    mutable std::size_t scanned = 0;
+    std::string assembled;
+    bool assembledCurrent = false;
+    mutable std::size_t scanned = 0;  // counted by scan(), which lookups call
 
 private:
     bool blankThenHeader(LineId a, LineId b) const {
@@ -242,7 +227,6 @@ IniEditor::Index::Index(std::string text, char comment)
 LineId IniEditor::Index::readLine() {
     IniLine line;
     if (!reader.next(line)) {
-        complete = true;
         return noLine;
     }
     Line added;
@@ -260,11 +244,7 @@ LineId IniEditor::Index::readLine() {
     tail = id;
     readSectionName = line.section;
     if (line.kind == IniLineKind::header) {
-        auto found = sections.find(line.section);
-        if (found == sections.end()) {
-            found = sections.emplace(line.section, Section{}).first;
-        }
-        readSection = &found->second;
+        readSection = &sections[line.section];
         readFirstRegion = readSection->headers.empty();
         readSection->headers.push_back(id);
     } else if (line.kind == IniLineKind::key) {
@@ -288,15 +268,12 @@ void IniEditor::Index::readAll() {
 }
 
 IniEditor::Index::Section* IniEditor::Index::indexedSection(std::string_view name) {
-    auto found = sections.find(name);
-    if (found == sections.end() && name.empty()) {
-        // Key lines above the first header make "" without any header.
-        found = sections.emplace(std::string_view{}, Section{}).first;
-    }
-    if (found == sections.end()) {
+    // Key lines above the first header make "" without any header.
+    Section* found = name.empty() ? &sections[std::string_view{}] : findSection(name);
+    if (found == nullptr) {
         return nullptr;
     }
-    Section& section = found->second;
+    Section& section = *found;
     if (!section.indexed) {
         section.indexed = true;
         const auto region = [&](LineId from) {
@@ -359,14 +336,17 @@ std::optional<std::pair<LineId, IniLine>> IniEditor::Index::definingLine(std::st
 
 bool IniEditor::Index::sectionExists(std::string_view section) {
     // A header registers a section unless its name holds '['; a key line
-    // that gives a key an entry creates its section.
-    const Section* named = findSection(section);
-    if (named != nullptr && !named->headers.empty() && section.find('[') == std::string_view::npos) {
+    // that gives a key an entry creates its section. A header already read
+    // answers without reading the rest.
+    const auto registered = [&] {
+        const Section* named = findSection(section);
+        return named != nullptr && !named->headers.empty() && section.find('[') == std::string_view::npos;
+    };
+    if (registered()) {
         return true;
     }
     readAll();
-    named = findSection(section);
-    if (named != nullptr && !named->headers.empty() && section.find('[') == std::string_view::npos) {
+    if (registered()) {
         return true;
     }
     const Section* owner = indexedSection(section);
@@ -408,7 +388,6 @@ void IniEditor::Index::setContent(LineId id, std::string content) {
     added.push_back(std::move(content));
     line.content = added.back();
     line.newlineFollows = false;
-    edited = true;
     assembledCurrent = false;
 }
 
@@ -420,7 +399,7 @@ void IniEditor::Index::insertAfter(LineId id, LineId after) {
     lines[id].next = before;
     (after == noLine ? head : lines[after].next) = id;
     (before == noLine ? tail : lines[before].prev) = id;
-    edited = relinked = true;
+    relinked = true;
     assembledCurrent = false;
 }
 
@@ -434,7 +413,7 @@ void IniEditor::Index::unlink(LineId id) {
     (after == noLine ? tail : lines[after].prev) = before;
     line.prev = line.next = noLine;
     line.removed = true;
-    edited = relinked = true;
+    relinked = true;
     assembledCurrent = false;
 }
 
@@ -468,7 +447,7 @@ void IniEditor::Index::terminate(LineId id, std::string_view eol) {
     }
     lines[id].newline = true;
     lines[id].newlineFollows = false;
-    edited = relinked = true;
+    relinked = true;
     assembledCurrent = false;
 }
 
@@ -498,17 +477,16 @@ LineId IniEditor::Index::lastKeyLine() const {
 }
 
 const std::string& IniEditor::Index::text() {
-    if (!edited) {
+    if (!relinked && rewrites.empty()) {
         return original;
     }
     if (!assembledCurrent && !relinked) {
-        std::vector<Rewrite> sorted = rewrites;
-        std::sort(sorted.begin(), sorted.end(),
+        std::sort(rewrites.begin(), rewrites.end(),
                   [](const Rewrite& a, const Rewrite& b) { return a.offset < b.offset; });
         std::string out;
-        out.reserve(original.size() + sorted.size() * 16);
+        out.reserve(original.size() + rewrites.size() * 16);
         std::size_t copied = 0;
-        for (const Rewrite& rewrite : sorted) {
+        for (const Rewrite& rewrite : rewrites) {
             out.append(original, copied, rewrite.offset - copied);
             out.append(lines[rewrite.id].content);
             copied = rewrite.offset + rewrite.size;
@@ -728,7 +706,10 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
     index.insertAfter(header, index.tail);
     const LineId id = index.newLine(key_line(modelText, key, *written) + carriageReturn, true);
     index.insertAfter(id, index.tail);
-    Index::Section* added = index.sectionNamed(index.scan(header).section);
+    // A new name, or one whose section was deleted: either way its keys
+    // need no reading.
+    Index::Section* added = &index.sections[index.scan(header).section];
+    added->indexed = true;
     added->headers.push_back(header);
     index.addKeyLine(*added, index.scan(id).key, id);
     added->lastKey = id;
@@ -759,21 +740,17 @@ IniEditResult IniEditor::delKey(std::string_view section, std::string_view key, 
     }
     const std::string_view eol = index.lineEnding();
     Index::Key& entry = *found;
-    for (LineId id = entry.first; id != noLine;) {
-        const LineId nextOfKey = index.lines[id].nextOfKey;
-        std::vector<LineId> comments;
+    for (LineId id = entry.first; id != noLine; id = index.lines[id].nextOfKey) {
+        // Unlinking leaves a line's place in its key's chain, so the walk
+        // goes on from a removed line; the comment lines above go first.
         for (LineId above = index.lines[id].prev;
              withComment && above != noLine && index.lines[above].kind == IniLineKind::comment &&
              !index.lines[above].blank;
-             above = index.lines[above].prev) {
-            comments.push_back(above);
-        }
-        for (const LineId above : comments) {
+             above = index.lines[id].prev) {
             index.unlink(above);
         }
         index.remove(id, owner);
         --owner->keyLines;
-        id = nextOfKey;
     }
     entry.first = entry.last = noLine;
     return finishDeletion(eol);

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -296,11 +297,6 @@ void lock(int fd, const std::string& name) {
     }
 }
 
-std::string directory_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Opens FILE, locking it for an edit so that concurrent edits each see the
 // one before: the file itself, or, while it does not exist, its directory.
 // After the lock is taken the path must still name the locked file (or
@@ -341,7 +337,8 @@ Source open_source(const Options& options) {
             if (!locking) {
                 return source;  // empty; a save creates it
             }
-            const std::string directory = directory_of(source.path);
+            const std::string parent = std::filesystem::path(source.path).parent_path().string();
+            const std::string directory = parent.empty() ? "." : parent;
             const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (dir < 0 && errno == EACCES) {
                 return source;  // a directory that may be written but not read: no lock to take
