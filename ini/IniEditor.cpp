@@ -31,20 +31,54 @@ std::size_t trimmed_size(std::string_view s) {
 
 IniEditResult refused(std::string reason) { return {IniEditStatus::refused, std::move(reason)}; }
 
+constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Names hashed and compared with or without ASCII case, as the dialect says.
+struct NameHash {
+    bool fold = false;
+    std::size_t operator()(std::string_view name) const {
+        if (!fold) {
+            return std::hash<std::string_view>{}(name);
+        }
+        std::size_t hash = 14695981039346656037ULL;
+        for (const char c : name) {
+            hash = (hash ^ static_cast<unsigned char>(lower(c))) * 1099511628211ULL;
+        }
+        return hash;
+    }
+};
+struct NameEqual {
+    bool fold = false;
+    bool operator()(std::string_view a, std::string_view b) const {
+        return fold ? equalsIgnoringCase(a, b) : a == b;
+    }
+};
+template <typename T>
+using NameMap = std::unordered_map<std::string_view, T, NameHash, NameEqual>;
+template <typename T>
+NameMap<T> name_map(bool fold) {
+    return NameMap<T>(8, NameHash{fold}, NameEqual{fold});
+}
+
 // The value as it must be written so that the loader reads `value` back, or
 // a reason why it cannot be. Quotes protect blanks, tabs and CRs at the ends
-// (the loader trims them), the comment character, and a leading quote.
-std::optional<std::string> written_value(std::string_view value, char commentChar, std::string& reason) {
-    if (value.empty()) {
-        reason = "an empty value is read as no value";
-        return std::nullopt;
-    }
+// (the loader trims them), comment characters, and a leading quote.
+std::optional<std::string> written_value(std::string_view value, const IniDialect& dialect, std::string& reason) {
     if (value.find('\n') != std::string_view::npos) {
         reason = "a value cannot hold a newline";
         return std::nullopt;
     }
-    const bool quoted = detail::valueNeedsQuotes(value, commentChar) || is_trimmed(value.front()) ||
-                        is_trimmed(value.back()) || value.front() == '"';
+    if (dialect.quotes != IniDialect::Quotes::classic) {
+        return std::string(value);  // checked, and quoted when need be, by the caller
+    }
+    if (value.empty()) {
+        reason = "an empty value is read as no value";
+        return std::nullopt;
+    }
+    bool quoted = is_trimmed(value.front()) || is_trimmed(value.back()) || value.front() == '"';
+    for (const char c : dialect.commentCharList()) {
+        quoted = quoted || detail::valueNeedsQuotes(value, c);
+    }
     if (quoted && value.find('"') != std::string_view::npos) {
         reason = "a value that needs quotes cannot hold '\"'";
         return std::nullopt;
@@ -52,17 +86,17 @@ std::optional<std::string> written_value(std::string_view value, char commentCha
     return quoted ? "\"" + std::string(value) + "\"" : std::string(value);
 }
 
-std::string key_problem(std::string_view key, char commentChar) {
+std::string key_problem(std::string_view key, const IniDialect& dialect) {
     if (key.find('=') != std::string_view::npos || key.find('\n') != std::string_view::npos) {
         return "a key cannot hold '=' or a newline";
     }
-    if (!key.empty() && (key.front() == '[' || key.front() == commentChar)) {
+    if (!key.empty() && (key.front() == '[' || dialect.isComment(key.front()))) {
         return "a key cannot start with '[' or the comment character";
     }
     if (byteOrderMarkLength(key) > 0) {
         return "a key cannot start with a byte order mark";  // skipped at the start of a text
     }
-    if (key.empty() && commentChar == '=') {
+    if (key.empty() && dialect.isComment('=')) {
         return "with '=' as the comment character the empty key would start a comment";
     }
     if (!key.empty() && (is_trimmed(key.front()) || is_trimmed(key.back()))) {
@@ -71,30 +105,98 @@ std::string key_problem(std::string_view key, char commentChar) {
     return {};
 }
 
-std::string section_problem(std::string_view section, char commentChar) {
+std::string section_problem(std::string_view section, const IniDialect& dialect) {
     if (section.find_first_of("[]\n") != std::string_view::npos) {
         return "a section name cannot hold '[', ']' or a newline";
     }
-    if (commentChar == '[') {
+    if (dialect.isComment('[')) {
         return "with '[' as the comment character a header would be a comment";
+    }
+    const std::string line = "[" + std::string(section) + "]";
+    const IniLine header = scanLine(line, dialect);
+    if (header.kind != IniLineKind::header || header.section != section || header.problem != nullptr) {
+        return "the section name would not read back";
     }
     return {};
 }
 
-// "key = value" in the style of `model` (its indentation, and blanks around
-// '=' or none), or in the plain style when there is no model.
-std::string key_line(std::string_view model, std::string_view key, std::string_view value) {
+// "key = value" in the style of `model` (its indentation, its delimiter, and
+// blanks around it or none), or in the plain style when there is no model.
+std::string key_line(std::string_view model, std::string_view key, std::string_view value,
+                     const IniDialect& dialect) {
     std::string out;
     bool spaced = true;
+    char delimiter = dialect.delimiters.empty() ? '=' : dialect.delimiters.front();
     if (!model.empty()) {
         out.assign(model.substr(0, model.find_first_not_of(" \t")));
-        const auto equals = model.find('=');
-        spaced = equals > 0 && (model[equals - 1] == ' ' || model[equals - 1] == '\t');
+        const auto at = model.find_first_of(dialect.delimiters);
+        if (at != std::string_view::npos) {
+            delimiter = model[at];
+            spaced = at > 0 && (model[at - 1] == ' ' || model[at - 1] == '\t');
+        }
     }
     out += key;
-    out += spaced ? " = " : "=";
+    out += spaced ? std::string(" ") + delimiter + " " : std::string(1, delimiter);
     out += value;
     return out;
+}
+
+// The ways a value may be written, plainest first: as it is, and under
+// owners with quotes or escapes, escaped and quoted.
+std::vector<std::string> value_candidates(std::string_view value, const IniDialect& dialect) {
+    std::vector<std::string> out{std::string(value)};
+    std::string escaped;
+    if (dialect.escapes == IniDialect::Escapes::mysql) {
+        for (const char c : value) {
+            escaped += c == '\\' || c == '"' || c == '\'' ? "\\" : "";
+            escaped += c == '\t' ? std::string("\\t") : c == '\r' ? std::string("\\r") : std::string(1, c);
+        }
+        out.push_back(escaped);
+    } else {
+        escaped = value;
+    }
+    if (dialect.quotes == IniDialect::Quotes::php || dialect.quotes == IniDialect::Quotes::mysql) {
+        out.push_back('"' + escaped + '"');
+    }
+    if (dialect.quotes == IniDialect::Quotes::mysql) {
+        out.push_back('\'' + escaped + '\'');
+    }
+    return out;
+}
+
+// Whether `line`, alone, is a line of `key` in every dialect-relevant way
+// and reads as `value`.
+bool reads_back(std::string_view line, std::string_view key, std::string_view value, const IniDialect& dialect) {
+    const IniLine scanned = scanLine(line, dialect);
+    return scanned.kind == IniLineKind::key && scanned.problem == nullptr && scanned.key == key &&
+           scanned.hasValue && !scanned.noValue && valueOf(scanned, dialect) == value;
+}
+
+// `value` as written after the delimiter so that `key` reads it back, or a
+// reason why no writing can.
+std::optional<std::string> checked_value(std::string_view key, std::string_view value, const IniDialect& dialect,
+                                         std::string& reason) {
+    const auto written = written_value(value, dialect, reason);
+    if (!written) {
+        return std::nullopt;
+    }
+    if (reason = key_problem(key, dialect); !reason.empty()) {
+        return std::nullopt;
+    }
+    if (key.empty() && dialect.emptyKeyIsError) {
+        reason = "the empty key is not read as a key";
+        return std::nullopt;
+    }
+    for (const std::string& candidate : value_candidates(*written, dialect)) {
+        if (dialect.quotes == IniDialect::Quotes::classic) {
+            return candidate;  // the rules above are complete for this format
+        }
+        if (reads_back(key_line({}, key, candidate, dialect), key, value, dialect)) {
+            return candidate;
+        }
+    }
+    reason = "the format cannot write this key and value so that they read back";
+    return std::nullopt;
 }
 
 }  // namespace
@@ -117,6 +219,7 @@ struct IniEditor::Index {
         LineId prev = noLine;
         LineId next = noLine;
         LineId nextOfKey = noLine;  // the key's next line, in text order
+        LineId prevOfKey = noLine;
         IniLineKind kind = IniLineKind::other;
         bool newline = false;
         bool newlineFollows = false;  // the content's own '\n' follows it in memory
@@ -134,14 +237,14 @@ struct IniEditor::Index {
         // Its keys, filled at the first lookup in the section by reading its
         // lines (for "" those above the first header too), then kept up to
         // date; a key whose lines are all deleted stays, with none.
-        std::unordered_map<std::string_view, Key> keys;
+        NameMap<Key> keys;
         bool indexed = false;
         std::size_t keyLines = 0;  // once indexed
         // The last key line after the first header and before the next one.
         LineId lastKey = noLine;
     };
 
-    Index(std::string text, char commentChar);
+    Index(std::string text, IniDialect rules);
 
     // The original text is read into the list as far as lookups need it:
     // a key found early is set without reading the rest. Reads one more
@@ -151,7 +254,12 @@ struct IniEditor::Index {
 
     IniLine scan(LineId id) const {
         scanned += lines[id].content.size();
-        return scanLine(lines[id].content, commentChar);
+        return scanLine(lines[id].content, dialect);
+    }
+    std::string valueAt(LineId id) const { return valueOf(scan(id), dialect); }
+    // The section called `name`, created without lines when new.
+    Section& sectionOf(std::string_view name) {
+        return sections.try_emplace(name, Section{{}, name_map<Key>(dialect.caseInsensitiveKeys)}).first->second;
     }
     Section* findSection(std::string_view name) {
         const auto found = sections.find(name);
@@ -162,6 +270,14 @@ struct IniEditor::Index {
     // The entry of `key` in `section`, or null; with lines or not.
     Key* findKey(std::string_view section, std::string_view key);
     void addKeyLine(Section& owner, std::string_view key, LineId id);
+    // Takes a removed line out of its key's chain; walking on from it still
+    // works.
+    void dropKeyLine(Section& owner, Key& entry, LineId id);
+    // The line read() reads for the key: the first or the last that defines
+    // it, in the section or else in the default section.
+    std::optional<std::pair<LineId, IniLine>> readingLine(std::string_view section, std::string_view key);
+    // The name of the section a line is in.
+    std::string_view sectionOfLine(LineId id) const;
     // The line that gives the key its entry: the first that defines it.
     std::optional<std::pair<LineId, IniLine>> definingLine(std::string_view section, std::string_view key);
     bool sectionExists(std::string_view section);
@@ -181,7 +297,7 @@ struct IniEditor::Index {
     const std::string& text();
 
     std::string original;
-    char commentChar;
+    IniDialect dialect;
     IniScanner reader;               // where reading the original stands
     Section* readSection = nullptr;  // the section of the last line read
     std::string_view readSectionName;
@@ -191,7 +307,7 @@ struct IniEditor::Index {
     std::vector<Line> lines;
     LineId head = noLine;
     LineId tail = noLine;
-    std::unordered_map<std::string_view, Section> sections;  // filled in as lookups need them
+    NameMap<Section> sections;  // filled in as lookups need them
     LineId topLastKey = noLine;                              // the last key line above the first header
     // Headers that follow a blank line: whether the text separates its
     // sections with blank lines, which a new section then copies.
@@ -217,8 +333,9 @@ private:
     }
 };
 
-IniEditor::Index::Index(std::string text, char comment)
-    : original(std::move(text)), commentChar(comment), reader(original, comment) {
+IniEditor::Index::Index(std::string text, IniDialect rules)
+    : original(std::move(text)), dialect(std::move(rules)), reader(original, dialect),
+      sections(name_map<Section>(dialect.caseInsensitiveSections)) {
     byteOrderMark = std::string_view(original).substr(0, byteOrderMarkLength(original));
     // Room for lines of 32 bytes on average, which most texts do not reach.
     lines.reserve(original.size() / 32 + 16);
@@ -244,7 +361,7 @@ LineId IniEditor::Index::readLine() {
     tail = id;
     readSectionName = line.section;
     if (line.kind == IniLineKind::header) {
-        readSection = &sections[line.section];
+        readSection = &sectionOf(line.section);
         readFirstRegion = readSection->headers.empty();
         readSection->headers.push_back(id);
     } else if (line.kind == IniLineKind::key) {
@@ -269,7 +386,7 @@ void IniEditor::Index::readAll() {
 
 IniEditor::Index::Section* IniEditor::Index::indexedSection(std::string_view name) {
     // Key lines above the first header make "" without any header.
-    Section* found = name.empty() ? &sections[std::string_view{}] : findSection(name);
+    Section* found = name.empty() ? &sectionOf(std::string_view{}) : findSection(name);
     if (found == nullptr) {
         return nullptr;
     }
@@ -306,9 +423,27 @@ IniEditor::Index::Key* IniEditor::Index::findKey(std::string_view section, std::
 void IniEditor::Index::addKeyLine(Section& owner, std::string_view key, LineId id) {
     Key& entry = owner.keys[key];
     (entry.first == noLine ? entry.first : lines[entry.last].nextOfKey) = id;
+    lines[id].prevOfKey = entry.last;
     entry.last = id;
     lines[id].nextOfKey = noLine;
     ++owner.keyLines;
+}
+
+void IniEditor::Index::dropKeyLine(Section& owner, Key& entry, LineId id) {
+    const LineId before = lines[id].prevOfKey;
+    const LineId after = lines[id].nextOfKey;
+    (before == noLine ? entry.first : lines[before].nextOfKey) = after;
+    (after == noLine ? entry.last : lines[after].prevOfKey) = before;
+    --owner.keyLines;
+}
+
+std::string_view IniEditor::Index::sectionOfLine(LineId id) const {
+    for (LineId at = lines[id].prev; at != noLine; at = lines[at].prev) {
+        if (lines[at].kind == IniLineKind::header) {
+            return scan(at).section;
+        }
+    }
+    return {};
 }
 
 std::optional<std::pair<LineId, IniLine>> IniEditor::Index::definingLine(std::string_view section,
@@ -324,9 +459,9 @@ std::optional<std::pair<LineId, IniLine>> IniEditor::Index::definingLine(std::st
     // Not among the lines read so far: read on until the first that defines
     // it, which is then the first in the text.
     for (LineId id = readLine(); id != noLine; id = readLine()) {
-        if (lines[id].kind == IniLineKind::key && readSectionName == section) {
+        if (lines[id].kind == IniLineKind::key && dialect.sameSection(readSectionName, section)) {
             const IniLine line = scan(id);
-            if (line.key == key && defines(line)) {
+            if (dialect.sameKey(line.key, key) && defines(line)) {
                 return std::make_pair(id, line);
             }
         }
@@ -340,7 +475,8 @@ bool IniEditor::Index::sectionExists(std::string_view section) {
     // answers without reading the rest.
     const auto registered = [&] {
         const Section* named = findSection(section);
-        return named != nullptr && !named->headers.empty() && section.find('[') == std::string_view::npos;
+        return named != nullptr && !named->headers.empty() &&
+               (dialect.bracketInSectionNameRegisters || section.find('[') == std::string_view::npos);
     };
     if (registered()) {
         return true;
@@ -369,7 +505,7 @@ LineId IniEditor::Index::newLine(std::string content, bool newline) {
     line.content = added.back();
     line.newline = newline;
     scanned += line.content.size();
-    line.kind = scanLine(line.content, commentChar).kind;
+    line.kind = scanLine(line.content, dialect).kind;
     line.blank = line.kind == IniLineKind::comment && trimmed_size(line.content) == 0;
     lines.push_back(line);
     return lines.size() - 1;
@@ -535,10 +671,15 @@ const std::string& IniEditor::Index::text() {
     return assembled;
 }
 
-IniEditor::IniEditor(std::string text, char commentChar)
-    : index_(std::make_unique<Index>(std::move(text), commentChar)), commentChar_(commentChar) {}
+IniEditor::IniEditor(std::string text, char commentChar) : IniEditor(std::move(text), IniDialect::classic(commentChar)) {}
 
-IniEditor::IniEditor(const IniEditor& other) : IniEditor(other.text(), other.commentChar_) {}
+IniEditor::IniEditor(std::string text, IniDialect dialect)
+    : index_(std::make_unique<Index>(std::move(text), std::move(dialect))) {
+    const std::string comments = index_->dialect.commentCharList();
+    commentChar_ = comments.empty() ? '\0' : comments.front();
+}
+
+IniEditor::IniEditor(const IniEditor& other) : IniEditor(other.text(), other.dialect()) {}
 
 IniEditor& IniEditor::operator=(const IniEditor& other) {
     if (this != &other) {
@@ -554,47 +695,122 @@ IniEditor::~IniEditor() = default;
 
 const std::string& IniEditor::text() const { return index_->text(); }
 
+const IniDialect& IniEditor::dialect() const { return index_->dialect; }
+
 std::size_t IniEditor::bytesScanned() const { return index_->scanned; }
+
+std::optional<std::pair<LineId, IniLine>> IniEditor::Index::readingLine(std::string_view section,
+                                                                       std::string_view key) {
+    if (!dialect.lastValueWins) {
+        auto found = definingLine(section, key);
+        if (found || dialect.defaultSection.empty()) {
+            return found;
+        }
+    } else {
+        readAll();
+        if (const Key* entry = findKey(section, key)) {
+            std::optional<std::pair<LineId, IniLine>> last;
+            for (LineId id = entry->last; id != noLine && !last; id = lines[id].prevOfKey) {
+                if (const IniLine line = scan(id); defines(line)) {
+                    last.emplace(id, line);
+                }
+            }
+            if (last || dialect.defaultSection.empty()) {
+                return last;
+            }
+        }
+    }
+    // Every section sees the keys of the default one.
+    if (!dialect.defaultSection.empty() && !dialect.sameSection(section, dialect.defaultSection) &&
+        sectionExists(section)) {
+        return readingLine(dialect.defaultSection, key);
+    }
+    return std::nullopt;
+}
 
 std::string IniEditor::read(std::string_view section, std::string_view key,
                             std::string_view defaultValue) const {
-    const auto found = index_->definingLine(section, key);
+    const auto found = index_->readingLine(section, key);
     if (!found) {
         return std::string(defaultValue);
     }
-    return std::string(found->second.hasValue ? found->second.value : std::string_view{});
+    return valueOf(found->second, index_->dialect);
 }
 
 float IniEditor::read(std::string_view section, std::string_view key, float defaultValue) const {
-    const auto found = index_->definingLine(section, key);
+    const auto found = index_->readingLine(section, key);
     if (!found) {
         return defaultValue;
     }
-    const std::string value(found->second.hasValue ? found->second.value : std::string_view{});
+    const std::string value = valueOf(found->second, index_->dialect);
     return static_cast<float>(detail::parseNumber(value.c_str()));
 }
 
+std::vector<std::string> IniEditor::values(std::string_view section, std::string_view key) const {
+    Index& index = *index_;
+    index.readAll();
+    std::vector<std::string> found;
+    if (const Index::Key* entry = index.findKey(section, key)) {
+        for (LineId id = entry->first; id != noLine; id = index.lines[id].nextOfKey) {
+            const IniLine line = index.scan(id);
+            if (!line.hasValue) {
+                continue;
+            }
+            std::string value = valueOf(line, index.dialect);
+            if (value.empty() && index.dialect.emptyValueResetsList) {
+                found.clear();
+            } else {
+                found.push_back(std::move(value));
+            }
+        }
+    }
+    if (found.empty() && !index.dialect.defaultSection.empty() &&
+        !index.dialect.sameSection(section, index.dialect.defaultSection) && index.sectionExists(section)) {
+        return values(index.dialect.defaultSection, key);
+    }
+    return found;
+}
+
 bool IniEditor::keyExists(std::string_view section, std::string_view key) const {
-    return index_->definingLine(section, key).has_value();
+    return index_->readingLine(section, key).has_value();
 }
 
 bool IniEditor::sectionExists(std::string_view section) const { return index_->sectionExists(section); }
 
+std::vector<IniProblem> IniEditor::problems() const {
+    std::vector<IniProblem> found;
+    const std::string& all = text();
+    index_->scanned += all.size();
+    IniScanner scanner(all, index_->dialect);
+    std::size_t number = 1;
+    std::size_t counted = 0;
+    for (IniLine line; scanner.next(line);) {
+        if (line.problem != nullptr) {
+            number += static_cast<std::size_t>(std::count(all.begin() + static_cast<std::ptrdiff_t>(counted),
+                                                          all.begin() + static_cast<std::ptrdiff_t>(line.begin), '\n'));
+            counted = line.begin;
+            found.push_back({number, line.problem});
+        }
+    }
+    return found;
+}
+
 std::vector<std::string> IniEditor::sectionNames() const {
-    // As the loader lists them: a header whose name is new and holds no '[';
+    // As the loader lists them: a header whose name is new and registers;
     // "" is not new once a key line above the first header created it.
+    const IniDialect& dialect = index_->dialect;
     std::vector<std::string> names;
-    std::set<std::string_view> seen;
+    auto seen = name_map<bool>(dialect.caseInsensitiveSections);
     bool topCreated = false;
     const std::string& all = text();
     index_->scanned += all.size();
-    IniScanner scanner(all, commentChar_);
+    IniScanner scanner(all, dialect);
     for (IniLine line; scanner.next(line);) {
         if (line.kind == IniLineKind::key && line.section.empty() && defines(line)) {
             topCreated = true;
         }
-        if (line.kind == IniLineKind::header && line.section.find('[') == std::string_view::npos &&
-            !(line.section.empty() && topCreated) && seen.insert(line.section).second) {
+        if (line.kind == IniLineKind::header && line.registers && !(line.section.empty() && topCreated) &&
+            seen.emplace(line.section, true).second) {
             names.emplace_back(line.section);
         }
     }
@@ -602,16 +818,23 @@ std::vector<std::string> IniEditor::sectionNames() const {
 }
 
 std::vector<std::pair<std::string, std::string>> IniEditor::entries(std::string_view section) const {
-    // A key is listed when the line that created it stored a value.
-    std::set<std::string_view> seen;
+    // A key is listed when the line that created it stored a value; it
+    // holds the value read() gives.
+    const IniDialect& dialect = index_->dialect;
+    auto seen = name_map<std::size_t>(dialect.caseInsensitiveKeys);
     std::vector<std::pair<std::string, std::string>> out;
     const std::string& all = text();
     index_->scanned += all.size();
-    IniScanner scanner(all, commentChar_);
+    IniScanner scanner(all, dialect);
     for (IniLine line; scanner.next(line);) {
-        if (line.kind == IniLineKind::key && line.section == section && defines(line) &&
-            seen.insert(line.key).second && line.hasValue) {
-            out.emplace_back(line.key, line.value);
+        if (line.kind != IniLineKind::key || !dialect.sameSection(line.section, section) || !defines(line)) {
+            continue;
+        }
+        const auto [at, isNew] = seen.emplace(line.key, out.size());
+        if (isNew && line.hasValue) {
+            out.emplace_back(line.key, valueOf(line, dialect));
+        } else if (!isNew && dialect.lastValueWins && line.hasValue && at->second < out.size()) {
+            out[at->second].second = valueOf(line, dialect);
         }
     }
     return out;
@@ -626,36 +849,132 @@ std::vector<std::string> IniEditor::keyNames(std::string_view section) const {
 }
 
 IniEditResult IniEditor::write(std::string_view section, std::string_view key, std::string_view value) {
+    return place(section, key, value, Placement::readLine);
+}
+
+IniEditResult IniEditor::add(std::string_view section, std::string_view key, std::string_view value) {
+    return place(section, key, value, Placement::newLine);
+}
+
+IniEditResult IniEditor::writeAll(std::string_view section, std::string_view key, std::string_view value) {
     std::string reason;
-    const auto written = written_value(value, commentChar_, reason);
+    if (!checked_value(key, value, index_->dialect, reason)) {
+        return refused(reason);
+    }
+    // The line read() gives takes the value; every other line of the key goes.
+    const IniEditResult result = place(section, key, value, Placement::readLine);
+    Index& index = *index_;
+    index.readAll();
+    const auto kept = index.readingLine(section, key);
+    Index::Key* entry = index.findKey(section, key);
+    Index::Section* owner = index.findSection(section);
+    if (!kept || entry == nullptr || owner == nullptr) {
+        return result;
+    }
+    bool removed = false;
+    const std::string_view eol = index.lineEnding();
+    for (LineId id = entry->first; id != noLine; id = index.lines[id].nextOfKey) {
+        if (id != kept->first && !index.lines[id].removed) {
+            index.remove(id, owner);
+            index.dropKeyLine(*owner, *entry, id);
+            removed = true;
+        }
+    }
+    if (!removed) {
+        return result;
+    }
+    return finishDeletion(eol);
+}
+
+IniEditResult IniEditor::delValue(std::string_view section, std::string_view key, std::string_view value) {
+    Index& index = *index_;
+    index.readAll();
+    Index::Key* entry = index.findKey(section, key);
+    Index::Section* owner = index.findSection(section);
+    if (entry == nullptr || owner == nullptr) {
+        return {IniEditStatus::absent, {}};
+    }
+    const std::string_view eol = index.lineEnding();
+    bool removed = false;
+    for (LineId id = entry->first; id != noLine; id = index.lines[id].nextOfKey) {
+        const IniLine line = index.scan(id);
+        if (defines(line) && line.hasValue && valueOf(line, index.dialect) == value) {
+            index.remove(id, owner);
+            index.dropKeyLine(*owner, *entry, id);
+            removed = true;
+        }
+    }
+    if (!removed) {
+        return {IniEditStatus::absent, {}};
+    }
+    return finishDeletion(eol);
+}
+
+IniEditResult IniEditor::place(std::string_view section, std::string_view key, std::string_view value,
+                               Placement placement) {
+    std::string reason;
+    const auto written = checked_value(key, value, index_->dialect, reason);
     if (!written) {
         return refused(reason);
     }
-    if (reason = key_problem(key, commentChar_); !reason.empty()) {
-        return refused(reason);
-    }
     Index& index = *index_;
+    const IniDialect& dialect = index.dialect;
 
-    // A line of the key: the one that defines it, or else the first, which
+    // A line of the key: the one read() reads, or else the first, which
     // stores nothing (`k =`, or text the format cannot read) and takes the
     // value in its place up to the end of the line. Only an absent key needs
-    // the whole text read, which looking for it has then done.
-    auto found = index.definingLine(section, key);
+    // the whole text read, which looking for it has then done. A new value
+    // of a key that has lines goes after its last line.
+    auto found = placement == Placement::readLine ? index.readingLine(section, key) : std::nullopt;
+    if (found && !dialect.defaultSection.empty() && !dialect.sameSection(index.sectionOfLine(found->first), section)) {
+        found.reset();  // read from the default section: this section gets its own line
+    }
     const bool defining = found.has_value();
-    const Index::Key* entry = defining ? nullptr : index.findKey(section, key);
-    if (defining || (entry != nullptr && entry->first != noLine)) {
+    Index::Key* entry = defining ? nullptr : index.findKey(section, key);
+    if (placement == Placement::newLine && entry != nullptr && entry->first != noLine) {
+        Index::Section* owner = index.findSection(section);
+        const LineId after = entry->last;
+        const bool last = !index.lines[after].newline;
+        const std::string_view eol = index.lineEnding();
+        if (last) {
+            index.terminate(after, eol);
+        }
+        const LineId id = index.newLine(key_line(index.lines[after].content.substr(0, index.lines[after].content.find('\n')),
+                                                 key, *written, dialect) +
+                                            (last || eol.size() != 2 ? "" : "\r"),
+                                        !last);
+        index.insertAfter(id, after);
+        index.addKeyLine(*owner, index.scan(id).key, id);
+        if (owner->lastKey == after) {
+            owner->lastKey = id;
+        }
+        if (index.topLastKey == after) {
+            index.topLastKey = id;
+        }
+        return {IniEditStatus::changed, {}};
+    }
+    if (defining || (placement == Placement::readLine && entry != nullptr && entry->first != noLine)) {
         if (!defining) {
             found.emplace(entry->first, index.scan(entry->first));
         }
         const auto& [id, line] = *found;
-        if (line.hasValue && line.value == value) {
+        if (line.hasValue && !line.noValue && valueOf(line, dialect) == value) {
             return {IniEditStatus::unchanged, {}};
         }
         const std::string_view content = index.lines[id].content;
         const std::size_t at = line.valueBegin;
         const std::size_t end = defining ? line.valueEnd : std::max(at, trimmed_size(content));
+        if (line.noValue) {
+            // A key without a delimiter gets one.
+            std::string replaced(content.substr(0, at));
+            replaced += dialect.delimiters.empty() ? '=' : dialect.delimiters.front();
+            replaced += *written;
+            replaced.append(content.substr(end));
+            index.setContent(id, std::move(replaced));
+            return {IniEditStatus::changed, {}};
+        }
         // A line without any value gets a blank before it when its '=' has one.
-        const bool blank = at == end && at >= 2 && content[at - 1] == '=' &&
+        const bool blank = at == end && at >= 2 && dialect.delimiters.find(content[at - 1]) != std::string::npos &&
                            (content[at - 2] == ' ' || content[at - 2] == '\t');
         std::string replaced(content.substr(0, at));
         replaced += blank ? " " : "";
@@ -673,17 +992,21 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
     // section, after its last key line.
     const bool top =
         section.empty() && (target == nullptr || target->keyLines > 0 || target->headers.empty());
+    if (top && dialect.keysAboveFirstHeaderAreErrors) {
+        return refused("this format has no keys outside a section");
+    }
     if (top || (target != nullptr && !target->headers.empty())) {
         const LineId lastKey = top ? index.topLastKey : target->lastKey;
         const LineId after = lastKey != noLine ? lastKey : (top ? noLine : target->headers.front());
         const LineId model = lastKey != noLine ? lastKey : index.firstKeyLine();
-        const std::string_view modelText = model == noLine ? std::string_view{} : index.lines[model].content;
+        const std::string_view modelText =
+            model == noLine ? std::string_view{} : index.lines[model].content.substr(0, index.lines[model].content.find('\n'));
         const bool last = after != noLine && !index.lines[after].newline;
         if (last) {
             index.terminate(after, eol);  // a last line without a newline
         }
         const LineId id =
-            index.newLine(key_line(modelText, key, *written) + (last ? "" : carriageReturn), !last);
+            index.newLine(key_line(modelText, key, *written, dialect) + (last ? "" : carriageReturn), !last);
         index.insertAfter(id, after);
         // The section exists unless it is a new "", whose name views nothing.
         index.addKeyLine(*target, index.scan(id).key, id);
@@ -691,11 +1014,12 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
         return {IniEditStatus::changed, {}};
     }
 
-    if (reason = section_problem(section, commentChar_); !reason.empty()) {
+    if (reason = section_problem(section, dialect); !reason.empty()) {
         return refused(reason);
     }
     const LineId model = index.lastKeyLine();
-    const std::string modelText(model == noLine ? std::string_view{} : index.lines[model].content);
+    const std::string modelText(model == noLine ? std::string_view{}
+                                                : index.lines[model].content.substr(0, index.lines[model].content.find('\n')));
     if (index.tail != noLine && !index.lines[index.tail].newline) {
         index.terminate(index.tail, eol);
     }
@@ -704,11 +1028,11 @@ IniEditResult IniEditor::write(std::string_view section, std::string_view key, s
     }
     const LineId header = index.newLine("[" + std::string(section) + "]" + carriageReturn, true);
     index.insertAfter(header, index.tail);
-    const LineId id = index.newLine(key_line(modelText, key, *written) + carriageReturn, true);
+    const LineId id = index.newLine(key_line(modelText, key, *written, dialect) + carriageReturn, true);
     index.insertAfter(id, index.tail);
     // A new name, or one whose section was deleted: either way its keys
     // need no reading.
-    Index::Section* added = &index.sections[index.scan(header).section];
+    Index::Section* added = &index.sectionOf(index.scan(header).section);
     added->indexed = true;
     added->headers.push_back(header);
     index.addKeyLine(*added, index.scan(id).key, id);

@@ -21,10 +21,12 @@
 #ifndef INI_INIEDITOR_H
 #define INI_INIEDITOR_H
 
+#include "IniDialect.h"
 #include "IniExport.h"
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,10 +46,18 @@ struct IniEditResult {
     std::string reason;  // why an edit was refused
 };
 
+// A line that the dialect's owner rejects.
+struct IniProblem {
+    std::size_t line = 0;  // counted from 1
+    std::string what;
+};
+
 class INI_API IniEditor {
 public:
     // Takes the text as it is; nothing is checked or rewritten.
     explicit IniEditor(std::string text = {}, char commentChar = ';');
+    // Reads and edits as `dialect` says; lookups are then those of its owner.
+    IniEditor(std::string text, IniDialect dialect);
     // A copy indexes the other's text anew.
     IniEditor(const IniEditor& other);
     IniEditor& operator=(const IniEditor& other);
@@ -57,6 +67,7 @@ public:
 
     const std::string& text() const;
     char commentChar() const { return commentChar_; }
+    const IniDialect& dialect() const;
 
     // Lookups, as IniFileIndex answers them for the same text: the first
     // value of a key wins, `k =` is absent, keys above the first header are
@@ -64,6 +75,11 @@ public:
     std::string read(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     float read(std::string_view section, std::string_view key, float defaultValue) const;
     bool sectionExists(std::string_view section) const;
+    // Every value of `key` in text order (after the last empty one where
+    // the dialect resets lists so); empty when the key is absent.
+    std::vector<std::string> values(std::string_view section, std::string_view key) const;
+    // The lines the dialect's owner rejects, in order; none under classic.
+    std::vector<IniProblem> problems() const;
     bool keyExists(std::string_view section, std::string_view key) const;
     // The names of the sections that have a header, in order, each once.
     std::vector<std::string> sectionNames() const;
@@ -107,13 +123,25 @@ public:
     // line starting with a byte order mark is guarded as by delKey.
     IniEditResult delSection(std::string_view section);
 
+    // Adds a value: a new line after the key's last line when it has lines,
+    // else as write() adds a key. Refused as write().
+    IniEditResult add(std::string_view section, std::string_view key, std::string_view value);
+    // Sets the line read() reads to `value` and removes the key's other lines.
+    IniEditResult writeAll(std::string_view section, std::string_view key, std::string_view value);
+    // Removes the lines of `key` whose value is `value`; absent when none is.
+    IniEditResult delValue(std::string_view section, std::string_view key, std::string_view value);
+
 private:
     struct Index;
+    enum class Placement { readLine, newLine };
+
+    IniEditResult place(std::string_view section, std::string_view key, std::string_view value,
+                        Placement placement);
 
     IniEditResult finishDeletion(std::string_view eol);
 
     std::unique_ptr<Index> index_;
-    char commentChar_;
+    char commentChar_ = ';';
 };
 
 }  // namespace ini

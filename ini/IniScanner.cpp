@@ -6,39 +6,65 @@ namespace ini {
 namespace {
 
 // Blank, tab and carriage return: a CR from a CRLF line is trimmed like a
-// blank wherever a line or a part of it is trimmed.
-constexpr bool is_trimmed(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+// blank wherever a line or a part of it is trimmed. Some owners trim more.
+struct Blanks {
+    std::string_view extra;
+    bool operator()(char c) const {
+        return c == ' ' || c == '\t' || c == '\r' || (!extra.empty() && extra.find(c) != std::string_view::npos);
+    }
+};
 
 // Trimming keeps the view's place: an all-blank string trims to an empty
 // view at its end, so positions can still be taken from it.
-std::string_view ltrim(std::string_view s) {
+std::string_view ltrim(std::string_view s, Blanks blank) {
     std::size_t first = 0;
-    while (first < s.size() && is_trimmed(s[first])) {
+    while (first < s.size() && blank(s[first])) {
         ++first;
     }
     return s.substr(first);
 }
 
-std::string_view rtrim(std::string_view s) {
+std::string_view rtrim(std::string_view s, Blanks blank) {
     std::size_t size = s.size();
-    while (size > 0 && is_trimmed(s[size - 1])) {
+    while (size > 0 && blank(s[size - 1])) {
         --size;
     }
     return s.substr(0, size);
 }
 
-std::string_view trim(std::string_view s) { return rtrim(ltrim(s)); }
+std::string_view trim(std::string_view s, Blanks blank) { return rtrim(ltrim(s, blank), blank); }
 
 std::size_t offset(std::string_view part, const char* base) {
     return static_cast<std::size_t>(part.data() - base);
 }
 
-// Offsets are taken from `base`: the line for scanLine, the whole text for
-// IniScanner.
-void scanKey(IniLine& out, const char* base, std::string_view line, std::size_t equals, char commentChar) {
-    out.kind = IniLineKind::key;
-    out.key = trim(line.substr(0, equals));
-    std::string_view rest = trim(line.substr(equals + 1));
+// Where the value in `rest` ends before an inline comment, or npos. Quotes
+// protect comment characters under the owners that read them so.
+std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
+    if (d.inlineComments == IniDialect::InlineComments::none) {
+        return std::string_view::npos;
+    }
+    char quote = 0;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const char c = rest[i];
+        if (d.quotes == IniDialect::Quotes::php && c == '"' && (i == 0 || rest[i - 1] != '\\')) {
+            quote = quote == 0 ? '"' : 0;
+        } else if (d.quotes == IniDialect::Quotes::mysql && (c == '"' || c == '\'') &&
+                   (i == 0 || rest[i - 1] != '\\')) {
+            quote = quote == 0 ? c : (quote == c ? 0 : quote);
+        } else if (quote == 0 && d.isInlineComment(c) &&
+                   (d.inlineComments == IniDialect::InlineComments::anywhere ||
+                    (i > 0 && (rest[i - 1] == ' ' || rest[i - 1] == '\t')))) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+// The classic value: quoted verbatim, or bare up to the comment character
+// (which in the first position belongs to the value). Offsets from `base`.
+void scan_classic_value(IniLine& out, const char* base, std::string_view rest, const IniDialect& d) {
+    const Blanks blank{};
     std::string_view written = rest.substr(0, 0);
     std::string_view value;
     if (!rest.empty() && rest.front() == '"') {
@@ -50,29 +76,35 @@ void scanKey(IniLine& out, const char* base, std::string_view line, std::size_t 
         } else {
             written = rest.substr(0, closing + 1);
             value = rest.substr(1, closing - 1);
-            rest = trim(rest.substr(closing + 1));
+            rest = trim(rest.substr(closing + 1), blank);
         }
     } else {
-        // A comment character in the first position belongs to the value.
-        const auto mark = rest.find(commentChar, 1);
+        std::size_t mark = std::string_view::npos;
+        for (std::size_t i = 1; i < rest.size(); ++i) {
+            if (d.isInlineComment(rest[i])) {
+                mark = i;
+                break;
+            }
+        }
         if (mark == std::string_view::npos) {
             written = value = rest;
             rest = rest.substr(rest.size());
         } else {
-            written = value = trim(rest.substr(0, mark));
+            written = value = trim(rest.substr(0, mark), blank);
             // Trimmed again: a blank comment character is trimmed away here,
             // which leaves the line without a valid value.
-            rest = trim(rest.substr(mark));
+            rest = trim(rest.substr(mark), blank);
         }
     }
     out.value = value;
     out.valueBegin = offset(written, base);
     out.valueEnd = out.valueBegin + written.size();
-    // Anything but a comment after a quoted value makes the line invalid.
-    out.hasValue = (rest.empty() || rest.front() == commentChar) && !value.empty();
-    // An empty rest counts as a NUL byte, which matters when NUL is the
-    // comment character.
-    out.setsInlineComment = (rest.empty() ? '\0' : rest.front()) == commentChar;
+    // Anything but a comment after a quoted value makes the line invalid. An
+    // empty rest counts as a NUL byte, which matters when NUL is the comment
+    // character.
+    const char after = rest.empty() ? '\0' : rest.front();
+    out.hasValue = (rest.empty() || d.isInlineComment(after)) && !value.empty();
+    out.setsInlineComment = d.isInlineComment(after);
     if (out.setsInlineComment) {
         out.commentBegin = offset(rest, base);
         out.commentEnd = out.commentBegin + rest.size();
@@ -81,32 +113,164 @@ void scanKey(IniLine& out, const char* base, std::string_view line, std::size_t 
     }
 }
 
+// Every other owner: the value runs to an inline comment or the end of the
+// line (with its continuation lines); quotes and escapes are resolved by
+// valueOf.
+void scan_value(IniLine& out, const char* base, std::string_view rest, const IniDialect& d) {
+    const Blanks blank{d.extraBlanks};
+    const std::size_t mark = inline_comment(rest, d);
+    std::string_view written = ltrim(rest.substr(0, mark), blank);
+    if (d.trimValueEnd) {
+        written = rtrim(written, blank);
+    }
+    out.value = written;
+    out.valueBegin = offset(written, base);
+    out.valueEnd = out.valueBegin + written.size();
+    out.hasValue = !written.empty() || d.emptyValueIsValue;
+    if (mark != std::string_view::npos) {
+        const std::string_view comment = rtrim(rest.substr(mark), blank);
+        out.commentBegin = offset(comment, base);
+        out.commentEnd = out.commentBegin + comment.size();
+    } else {
+        out.commentBegin = out.commentEnd = out.valueEnd;
+    }
+}
+
+// The header in `line` (trimmed, starting with '['), or false when the
+// dialect does not read it as one.
+bool scan_header(IniLine& out, std::string_view line, const IniDialect& d) {
+    const Blanks blank{d.extraBlanks};
+    std::size_t close = std::string_view::npos;
+    switch (d.headers) {
+    case IniDialect::Headers::firstClose:
+        close = line.find(']', 1);
+        break;
+    case IniDialect::Headers::lastClose:
+        close = line.rfind(']');
+        close = close != std::string_view::npos && close > 1 ? close : std::string_view::npos;
+        break;
+    case IniDialect::Headers::wholeLine:
+        close = line.back() == ']' && line.size() > 1 ? line.size() - 1 : std::string_view::npos;
+        break;
+    }
+    if (close == std::string_view::npos) {
+        if (d.unclosedHeaderIsError || d.headers == IniDialect::Headers::wholeLine) {
+            out.problem = "a header without its closing ']'";
+        }
+        return d.headers != IniDialect::Headers::lastClose;
+    }
+    out.kind = IniLineKind::header;
+    out.section = line.substr(1, close - 1);
+    if (d.trimSectionNames) {
+        out.section = rtrim(out.section, blank);
+    }
+    out.registers = d.bracketInSectionNameRegisters || out.section.find('[') == std::string_view::npos;
+    if (d.headers == IniDialect::Headers::wholeLine) {
+        for (const char c : out.section) {
+            if (c == '[' || c == ']' || static_cast<unsigned char>(c) < 0x20) {
+                out.kind = IniLineKind::other;
+                out.problem = "a section name holding a bracket or a control character";
+                break;
+            }
+        }
+    }
+    return true;
+}
+
 // Fills every field of `out` that the kind of `raw` uses and resets the
-// others; `base` is where offsets count from.
-void classify(IniLine& out, std::string_view raw, const char* base, char commentChar) {
+// others; `base` is where offsets count from. `raw` may run on over
+// continuation lines: its first line decides what it is.
+void classify(IniLine& out, std::string_view raw, const char* base, const IniDialect& d) {
     out.begin = offset(raw, base);
     out.end = out.next = out.begin + raw.size();
     out.section = out.key = out.value = {};
     out.valueBegin = out.valueEnd = out.commentBegin = out.commentEnd = 0;
-    out.hasValue = out.setsInlineComment = out.stores = false;
-    // Comments are recognised before headers, so with '[' as the comment
+    out.hasValue = out.setsInlineComment = out.stores = out.noValue = out.registers = false;
+    out.problem = nullptr;
+    const Blanks blank{d.extraBlanks};
+    const std::size_t firstEnd = d.continuation == IniDialect::Continuation::none ? raw.size() : raw.find('\n');
+    const std::string_view first = raw.substr(0, firstEnd);
+    // Comments are recognised before headers, so with '[' as a comment
     // character every header line is a comment. Only the start of a line
     // decides that, so comment lines are not trimmed at their end.
-    const std::string_view left = ltrim(raw);
-    if (left.empty() || left.front() == commentChar) {
+    const std::string_view left = ltrim(first, blank);
+    if (left.empty() || d.isComment(left.front())) {
         out.kind = IniLineKind::comment;
         return;
     }
     out.kind = IniLineKind::other;
-    const std::string_view line = rtrim(left);
-    if (line.front() == '[') {
-        const auto close = line.find(']', 1);
-        if (close != std::string_view::npos) {
-            out.kind = IniLineKind::header;
-            out.section = line.substr(1, close - 1);
+    const std::string_view line = rtrim(left, blank);
+    if (line.front() == '[' && scan_header(out, line, d)) {
+        return;
+    }
+    // The text before the delimiter is the key; under owners that cut
+    // inline comments first, a comment can leave a line without one.
+    std::string_view whole = line;
+    if (d.quotes == IniDialect::Quotes::php || d.quotes == IniDialect::Quotes::mysql) {
+        whole = rtrim(whole.substr(0, inline_comment(whole, d)), blank);
+    }
+    const auto delimiter = whole.find_first_of(d.delimiters);
+    if (delimiter == std::string_view::npos) {
+        if (whole.empty()) {
+            return;
         }
-    } else if (const auto equals = line.find('='); equals != std::string_view::npos) {
-        scanKey(out, base, line, equals, commentChar);
+        if (d.noDelimiter == IniDialect::NoDelimiter::noValue) {
+            out.kind = IniLineKind::key;
+            out.key = whole;
+            out.noValue = out.hasValue = true;
+            out.valueBegin = out.valueEnd = out.commentBegin = out.commentEnd = offset(whole, base) + whole.size();
+        } else if (d.noDelimiter == IniDialect::NoDelimiter::error) {
+            out.problem = "a line that is neither a header, a key nor a comment";
+        }
+        return;
+    }
+    out.key = trim(whole.substr(0, delimiter), blank);
+    if (out.key.empty() && d.emptyKeyIsError) {
+        out.problem = "a key line without a key";
+        return;
+    }
+    if (out.key.find_first_of(d.forbiddenKeyChars) != std::string_view::npos) {
+        out.problem = "a key holding a character its owner rejects";
+        return;
+    }
+    out.kind = IniLineKind::key;
+    if (d.quotes == IniDialect::Quotes::classic) {
+        scan_classic_value(out, base, trim(line.substr(delimiter + 1), blank), d);
+        return;
+    }
+    // The value runs over the continuation lines to the end of `raw`.
+    const std::size_t from = offset(line, raw.data()) + delimiter + 1;
+    const std::size_t to = firstEnd == std::string_view::npos ? offset(line, raw.data()) + line.size() : raw.size();
+    scan_value(out, base, raw.substr(from, to - from), d);
+}
+
+// Decodes the escapes of `value` into `out`.
+void unescape(std::string& out, std::string_view value) {
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c != '\\' || i + 1 == value.size()) {
+            out += c;
+            continue;
+        }
+        const char next = value[++i];
+        char decoded = 0;
+        switch (next) {
+        case 'n': decoded = '\n'; break;
+        case 't': decoded = '\t'; break;
+        case 'r': decoded = '\r'; break;
+        case 's': decoded = ' '; break;
+        case '\\': decoded = '\\'; break;
+        case 'b': decoded = '\b'; break;
+        case '"':
+        case '\'': decoded = next; break;
+        default: break;
+        }
+        if (decoded == 0) {
+            out += '\\';
+            out += next;
+        } else {
+            out += decoded;
+        }
     }
 }
 
@@ -114,7 +278,70 @@ void classify(IniLine& out, std::string_view raw, const char* base, char comment
 
 IniLine scanLine(std::string_view raw, char commentChar) {
     IniLine out;
-    classify(out, raw, raw.data(), commentChar);
+    classify(out, raw, raw.data(), IniDialect::classic(commentChar));
+    return out;
+}
+
+IniLine scanLine(std::string_view raw, const IniDialect& dialect) {
+    IniLine out;
+    classify(out, raw, raw.data(), dialect);
+    return out;
+}
+
+std::string valueOf(const IniLine& line, const IniDialect& d) {
+    std::string_view value = line.value;
+    if (line.kind != IniLineKind::key || !line.hasValue || line.noValue) {
+        return {};
+    }
+    const Blanks blank{d.extraBlanks};
+    std::string joined;
+    if (d.continuation != IniDialect::Continuation::none && value.find('\n') != std::string_view::npos) {
+        // Continuation lines: trimmed, comment lines left out. Indented
+        // continuations join with '\n' and keep empty lines inside the
+        // value; backslash ones replace the backslash by a blank.
+        const bool indented = d.continuation == IniDialect::Continuation::indented;
+        std::size_t at = 0;
+        bool firstLine = true;
+        while (at <= value.size()) {
+            const std::size_t newline = value.find('\n', at);
+            const std::string_view part = trim(value.substr(at, newline - at), blank);
+            const bool comment = !firstLine && !part.empty() && d.isComment(part.front());
+            if (!comment) {
+                if (indented) {
+                    joined += firstLine ? "" : "\n";
+                    joined += part;
+                } else if (!part.empty() && part.back() == '\\') {
+                    joined += part.substr(0, part.size() - 1);
+                    joined += ' ';
+                } else {
+                    joined += part;
+                }
+            }
+            firstLine = false;
+            if (newline == std::string_view::npos) {
+                break;
+            }
+            at = newline + 1;
+        }
+        joined.resize(rtrim(joined, Blanks{"\n\v\f"}).size());
+        return joined;
+    }
+    if (d.continuation == IniDialect::Continuation::backslash && !value.empty() && value.back() == '\\') {
+        value = rtrim(value.substr(0, value.size() - 1), blank);
+    }
+    if (d.quotes == IniDialect::Quotes::php || d.quotes == IniDialect::Quotes::mysql) {
+        // A value wrapped whole in quotes loses them.
+        const bool wrapped = value.size() >= 2 && value.front() == value.back() &&
+                             (value.front() == '"' || (d.quotes == IniDialect::Quotes::mysql && value.front() == '\''));
+        if (wrapped) {
+            value = value.substr(1, value.size() - 2);
+        }
+    }
+    if (d.escapes == IniDialect::Escapes::none) {
+        return std::string(value);
+    }
+    std::string out;
+    unescape(out, value);
     return out;
 }
 
@@ -128,7 +355,11 @@ std::size_t byteOrderMarkLength(std::string_view text) {
 }
 
 IniScanner::IniScanner(std::string_view text, char commentChar, bool trackStores)
-    : text_(text), commentChar_(commentChar), pos_(byteOrderMarkLength(text)), trackStores_(trackStores) {}
+    : text_(text), dialect_(IniDialect::classic(commentChar)), pos_(byteOrderMarkLength(text)),
+      trackStores_(trackStores) {}
+
+IniScanner::IniScanner(std::string_view text, IniDialect dialect)
+    : text_(text), dialect_(std::move(dialect)), pos_(byteOrderMarkLength(text)), trackStores_(false) {}
 
 // The loader's rules for what it keeps: a header registers a section that
 // does not exist yet unless its name holds '['; a key line stores when it
@@ -153,22 +384,77 @@ void IniScanner::track(IniLine& line) {
     }
 }
 
+std::size_t IniScanner::lineEnd(std::size_t from) const {
+    const auto* newline = static_cast<const char*>(std::memchr(text_.data() + from, '\n', text_.size() - from));
+    return newline == nullptr ? text_.size() : static_cast<std::size_t>(newline - text_.data());
+}
+
+// Where the continuation lines of the key line `line` end: indented ones
+// (deeper than the key; comment and empty lines between them belong to the
+// value too) or those after a line ending in '\' (comment lines between
+// them are skipped).
+std::size_t IniScanner::continuationEnd(const IniLine& line) const {
+    const Blanks blank{dialect_.extraBlanks};
+    std::size_t end = line.end;
+    std::size_t at = line.next;
+    if (dialect_.continuation == IniDialect::Continuation::indented) {
+        const std::string_view first = text_.substr(line.begin, line.end - line.begin);
+        const std::size_t indent = first.size() - ltrim(first, blank).size();
+        while (at < text_.size()) {
+            const std::size_t stop = lineEnd(at);
+            const std::string_view physical = text_.substr(at, stop - at);
+            const std::string_view left = ltrim(physical, blank);
+            const bool skipped = left.empty() || dialect_.isComment(left.front());
+            if (!skipped && physical.size() - left.size() <= indent) {
+                break;
+            }
+            if (!skipped) {
+                end = stop;
+            }
+            at = stop + 1;
+        }
+    } else if (dialect_.continuation == IniDialect::Continuation::backslash) {
+        std::string_view last = rtrim(text_.substr(line.begin, line.end - line.begin), blank);
+        while (!last.empty() && last.back() == '\\' && at < text_.size()) {
+            const std::size_t stop = lineEnd(at);
+            const std::string_view physical = text_.substr(at, stop - at);
+            const std::string_view left = ltrim(physical, blank);
+            end = stop;
+            at = stop + 1;
+            if (left.empty() || !dialect_.isComment(left.front())) {
+                last = rtrim(left, blank);
+            }
+        }
+    }
+    return end;
+}
+
 bool IniScanner::next(IniLine& line) {
     if (pos_ >= text_.size()) {
         return false;
     }
-    const char* start = text_.data() + pos_;
-    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', text_.size() - pos_));
-    const std::size_t end =
-        newline == nullptr ? text_.size() : static_cast<std::size_t>(newline - text_.data());
-    classify(line, text_.substr(pos_, end - pos_), text_.data(), commentChar_);
-    if (newline != nullptr) {
-        line.next = end + 1;
+    std::size_t end = lineEnd(pos_);
+    classify(line, text_.substr(pos_, end - pos_), text_.data(), dialect_);
+    if (line.kind == IniLineKind::key && dialect_.continuation != IniDialect::Continuation::none) {
+        line.next = end < text_.size() ? end + 1 : end;
+        const std::size_t joined = continuationEnd(line);
+        if (joined != end) {
+            end = joined;
+            classify(line, text_.substr(pos_, end - pos_), text_.data(), dialect_);
+        }
     }
+    line.next = end < text_.size() ? end + 1 : end;
     if (line.kind == IniLineKind::header) {
         section_ = line.section;
+        headerSeen_ = true;
+        if (dialect_.repeatedSectionsReplace && !headersSeen_.insert(line.section).second) {
+            line.problem = "a repeated section, which drops what the earlier one held";
+        }
     } else {
         line.section = section_;
+        if (line.kind == IniLineKind::key && !headerSeen_ && dialect_.keysAboveFirstHeaderAreErrors) {
+            line.problem = "a key above the first header";
+        }
     }
     if (trackStores_) {
         track(line);

@@ -8,6 +8,7 @@
 #ifndef INI_INISCANNER_H
 #define INI_INISCANNER_H
 
+#include "IniDialect.h"
 #include "IniExport.h"
 
 #include <cstddef>
@@ -58,6 +59,14 @@ struct IniLine {
     // the key with an empty value when it has none.
     bool setsInlineComment = false;
 
+    // A key line without a delimiter, read as a key with no value.
+    bool noValue = false;
+    // A header that registers its section (classic: none whose name holds
+    // '['; they still open the section).
+    bool registers = false;
+    // Why the owner of the dialect rejects this line, or null.
+    const char* problem = nullptr;
+
     // From an IniScanner that tracks stores: whether the loader keeps this
     // line as a header or key of the document, that is whether it registers
     // a new section (a header whose name is new and holds no '[') or stores
@@ -68,6 +77,14 @@ struct IniLine {
 
 // Classifies `line` (without its '\n'), read with `commentChar`.
 INI_API IniLine scanLine(std::string_view line, char commentChar);
+// Classifies one line as `dialect` reads it. Under a dialect with
+// continuation lines, `line` may hold the '\n's of its continuation lines,
+// as IniScanner returns them: one line then covers all of them.
+INI_API IniLine scanLine(std::string_view line, const IniDialect& dialect);
+
+// The value of a key line as the dialect's owner reads it: continuation
+// lines joined, quotes and escapes resolved; empty for a key without one.
+INI_API std::string valueOf(const IniLine& line, const IniDialect& dialect);
 
 // Walks `text` line by line:
 //
@@ -83,17 +100,26 @@ INI_API IniLine scanLine(std::string_view line, char commentChar);
 class INI_API IniScanner {
 public:
     IniScanner(std::string_view text, char commentChar, bool trackStores = false);
+    // Reads with `dialect`: a key line and its continuation lines come as
+    // one line, and lines the owner rejects carry a problem.
+    IniScanner(std::string_view text, IniDialect dialect);
 
     // Fills `line` with the next line; false at the end of the text.
     bool next(IniLine& line);
 
     std::string_view text() const { return text_; }
+    const IniDialect& dialect() const { return dialect_; }
 
 private:
     void track(IniLine& line);
 
+    std::size_t lineEnd(std::size_t from) const;
+    std::size_t continuationEnd(const IniLine& line) const;
+
     std::string_view text_;
-    char commentChar_;
+    IniDialect dialect_;
+    bool headerSeen_ = false;
+    std::set<std::string_view> headersSeen_;  // for repeatedSectionsReplace
     std::size_t pos_ = 0;
     std::string_view section_;
     bool trackStores_;

@@ -1,0 +1,172 @@
+#include "IniDialect.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace ini {
+namespace {
+
+constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::bitset<256> chars(std::string_view list) {
+    std::bitset<256> out;
+    for (const char c : list) {
+        out.set(static_cast<unsigned char>(c));
+    }
+    return out;
+}
+
+// The presets, one row each, with the program whose reading they imitate.
+struct Preset {
+    const char* name;
+    IniDialect (*make)();
+};
+const Preset presets[] = {
+    {"classic", [] { return IniDialect::classic(); }},
+    {"python", IniDialect::python},    // Python's configparser
+    {"php", IniDialect::php},          // PHP's ini parser, raw mode
+    {"mysql", IniDialect::mysql},      // MariaDB/MySQL option files
+    {"desktop", IniDialect::desktop},  // GLib key files, desktop entries
+    {"systemd", IniDialect::systemd},  // systemd units and *.conf
+};
+
+}  // namespace
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::string IniDialect::commentCharList() const {
+    std::string out;
+    for (std::size_t c = 0; c < commentChars.size(); ++c) {
+        if (commentChars.test(c)) {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+void IniDialect::setCommentChars(std::string_view list) {
+    commentChars = chars(list);
+    if (inlineComments != InlineComments::none || quotes == Quotes::classic) {
+        inlineCommentChars = commentChars;
+    }
+}
+
+bool IniDialect::sameSection(std::string_view a, std::string_view b) const {
+    return caseInsensitiveSections ? equalsIgnoringCase(a, b) : a == b;
+}
+
+bool IniDialect::sameKey(std::string_view a, std::string_view b) const {
+    return caseInsensitiveKeys ? equalsIgnoringCase(a, b) : a == b;
+}
+
+IniDialect IniDialect::classic(char commentChar) {
+    IniDialect d;
+    d.name = "classic";
+    d.commentChars.set(static_cast<unsigned char>(commentChar));
+    d.inlineCommentChars = d.commentChars;
+    d.inlineComments = InlineComments::anywhere;
+    d.quotes = Quotes::classic;
+    d.emptyValueIsValue = false;
+    d.bracketInSectionNameRegisters = false;
+    return d;
+}
+
+IniDialect IniDialect::python() {
+    IniDialect d;
+    d.name = "python";
+    d.commentChars = chars("#;");
+    d.delimiters = "=:";
+    d.continuation = Continuation::indented;
+    d.noDelimiter = NoDelimiter::error;
+    d.lastValueWins = true;
+    d.caseInsensitiveKeys = true;
+    d.keysAboveFirstHeaderAreErrors = true;
+    d.defaultSection = "DEFAULT";
+    d.headers = Headers::lastClose;
+    d.emptyKeyIsError = true;
+    d.extraBlanks = "\v\f\x1c\x1d\x1e\x1f";
+    return d;
+}
+
+IniDialect IniDialect::php() {
+    IniDialect d;
+    d.name = "php";
+    d.commentChars = chars(";");
+    d.inlineCommentChars = chars(";");
+    d.inlineComments = InlineComments::anywhere;
+    d.quotes = Quotes::php;
+    d.lastValueWins = true;
+    d.unclosedHeaderIsError = true;
+    d.repeatedSectionsReplace = true;
+    d.emptyKeyIsError = true;
+    d.forbiddenKeyChars = "{}|&~![()^\"$";
+    return d;
+}
+
+IniDialect IniDialect::mysql() {
+    IniDialect d;
+    d.name = "mysql";
+    d.commentChars = chars("#;");
+    d.inlineCommentChars = chars("#");
+    d.inlineComments = InlineComments::anywhere;
+    d.quotes = Quotes::mysql;
+    d.escapes = Escapes::mysql;
+    d.noDelimiter = NoDelimiter::noValue;
+    d.lastValueWins = true;
+    d.caseInsensitiveSections = true;
+    d.keysAboveFirstHeaderAreErrors = true;
+    d.unclosedHeaderIsError = true;
+    d.trimSectionNames = true;
+    d.extraBlanks = "\v\f";
+    return d;
+}
+
+IniDialect IniDialect::desktop() {
+    IniDialect d;
+    d.name = "desktop";
+    d.commentChars = chars("#");
+    d.noDelimiter = NoDelimiter::error;
+    d.lastValueWins = true;
+    d.keysAboveFirstHeaderAreErrors = true;
+    d.extraBlanks = "\v\f";
+    d.headers = Headers::wholeLine;
+    d.trimValueEnd = false;
+    d.emptyKeyIsError = true;
+    return d;
+}
+
+IniDialect IniDialect::systemd() {
+    IniDialect d;
+    d.name = "systemd";
+    d.commentChars = chars("#;");
+    d.continuation = Continuation::backslash;
+    d.lastValueWins = true;
+    d.emptyValueResetsList = true;
+    d.keysAboveFirstHeaderAreErrors = true;
+    d.headers = Headers::wholeLine;
+    d.emptyKeyIsError = true;
+    return d;
+}
+
+bool IniDialect::byName(std::string_view name, IniDialect& out) {
+    for (const Preset& preset : presets) {
+        if (name == preset.name) {
+            out = preset.make();
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> IniDialect::presetNames() {
+    std::vector<std::string> names;
+    for (const Preset& preset : presets) {
+        names.emplace_back(preset.name);
+    }
+    return names;
+}
+
+}  // namespace ini

@@ -1,0 +1,124 @@
+// The reading rules of one kind of INI file, as a value.
+//
+// The scanner reads every line through a dialect; the editor and iniedit
+// take one and never ask which preset it is. The presets imitate the
+// programs that own such files; `classic` is this library's own format.
+#ifndef INI_INIDIALECT_H
+#define INI_INIDIALECT_H
+
+#include "IniExport.h"
+
+#include <bitset>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ini {
+
+struct INI_API IniDialect {
+    // How a value's quotes are read.
+    enum class Quotes {
+        none,     // quotes are text
+        classic,  // "..." holds the value verbatim; anything but a comment after it stores nothing
+        php,      // "..." parts are unquoted where they start the value, backslashes kept
+        mysql,    // a value wrapped whole in '...' or "..." loses them; a comment inside does not count
+    };
+    // Which escapes a value's backslashes start.
+    enum class Escapes {
+        none,
+        mysql,  // \n \t \r \b \s \" \' \\ ; any other keeps its backslash
+    };
+    enum class InlineComments {
+        none,        // a comment character inside a value is text
+        anywhere,    // after the value's first character (classic) or anywhere outside quotes
+        afterBlank,  // only after a blank or tab
+    };
+    enum class Continuation {
+        none,
+        indented,   // a line indented deeper than its key continues the value
+        backslash,  // a line ending in '\' continues on the next
+    };
+    // Where a header's name ends.
+    enum class Headers {
+        firstClose,  // at the first ']'; the rest of the line is ignored
+        lastClose,   // at the last ']', holding at least one byte; else the line is no header
+        wholeLine,   // ']' must end the line (blanks aside); else the owner rejects it
+    };
+    enum class NoDelimiter {
+        text,     // a line without delimiter stores nothing
+        noValue,  // it is a key without a value
+        error,    // the owner rejects the file
+    };
+
+    std::string name;
+    // Characters that start a full-line comment (after blanks).
+    std::bitset<256> commentChars;
+    // Characters that start an inline comment, and where.
+    std::bitset<256> inlineCommentChars;
+    InlineComments inlineComments = InlineComments::none;
+    std::string delimiters = "=";  // the first one on a line splits key and value
+    Quotes quotes = Quotes::none;
+    Escapes escapes = Escapes::none;
+    Continuation continuation = Continuation::none;
+    NoDelimiter noDelimiter = NoDelimiter::text;
+    Headers headers = Headers::firstClose;
+    bool unclosedHeaderIsError = false;  // "[" without the closing bracket
+    bool trimSectionNames = false;       // blanks at the end of a name are dropped
+    // Headers whose name holds '[' still open the section but register none.
+    bool bracketInSectionNameRegisters = true;
+    // The owner drops what an earlier section of the same name held; such a
+    // file is reported, since an edit could land in the dropped part.
+    bool repeatedSectionsReplace = false;
+    bool trimValueEnd = true;     // blanks at a value's end are dropped
+    bool emptyKeyIsError = false;
+    std::string forbiddenKeyChars;  // bytes the owner rejects in a key
+    // Which value of a repeated key a lookup returns; every value is kept
+    // for reading them all.
+    bool lastValueWins = false;
+    // An empty assignment drops the values before it from the list.
+    bool emptyValueResetsList = false;
+    // Whether `k =` reads as the empty value (or as no value at all).
+    bool emptyValueIsValue = true;
+    // ASCII letters compare without case; names keep their spelling.
+    bool caseInsensitiveSections = false;
+    bool caseInsensitiveKeys = false;
+    // Key lines above the first header: allowed (section ""), or rejected.
+    bool keysAboveFirstHeaderAreErrors = false;
+    // A section whose keys every other section sees ("" for none).
+    std::string defaultSection;
+    // Blanks trimmed around names and values, besides ' ', '\t' and '\r'.
+    std::string extraBlanks;
+
+    // The comment characters as a string, in byte order.
+    std::string commentCharList() const;
+    // Replaces the full-line and inline comment characters by `chars`.
+    void setCommentChars(std::string_view chars);
+    bool isComment(char c) const { return commentChars.test(static_cast<unsigned char>(c)); }
+    bool isInlineComment(char c) const { return inlineCommentChars.test(static_cast<unsigned char>(c)); }
+    bool sameSection(std::string_view a, std::string_view b) const;
+    bool sameKey(std::string_view a, std::string_view b) const;
+
+    // This library's own format, with `commentChar` as its comment character.
+    static IniDialect classic(char commentChar = ';');
+    // Python's configparser: RawConfigParser(strict=False), no interpolation.
+    static IniDialect python();
+    // PHP's parse_ini_string(text, true, INI_SCANNER_RAW).
+    static IniDialect php();
+    // MariaDB and MySQL option files, as my_print_defaults prints them.
+    static IniDialect mysql();
+    // Desktop entries and GLib key files.
+    static IniDialect desktop();
+    // systemd unit files and its *.conf files.
+    static IniDialect systemd();
+
+    // The preset called `name`; false when there is none.
+    static bool byName(std::string_view name, IniDialect& out);
+    static std::vector<std::string> presetNames();
+};
+
+// Whether two names are equal ignoring ASCII case.
+INI_API bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
+}  // namespace ini
+
+#endif  // INI_INIDIALECT_H
