@@ -100,6 +100,7 @@ IniDialect IniDialect::php() {
     d.quotes = Quotes::php;
     d.lastValueWins = true;
     d.unclosedHeaderIsError = true;
+    d.indentedHeaderIsError = true;
     d.repeatedSectionsReplace = true;
     d.emptyKeyIsError = true;
     d.forbiddenKeyChars = "{}|&~![()^\"$";
@@ -120,6 +121,8 @@ IniDialect IniDialect::mysql() {
     d.keysAboveFirstHeaderAreErrors = true;
     d.unclosedHeaderIsError = true;
     d.trimSectionNames = true;
+    d.skipsByteOrderMark = false;
+    d.directiveChar = '!';
     d.extraBlanks = "\v\f";
     return d;
 }
@@ -134,6 +137,7 @@ IniDialect IniDialect::desktop() {
     d.extraBlanks = "\v\f";
     d.headers = Headers::wholeLine;
     d.trimValueEnd = false;
+    d.skipsByteOrderMark = false;
     d.emptyKeyIsError = true;
     return d;
 }

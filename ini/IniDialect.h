@@ -63,6 +63,7 @@ struct INI_API IniDialect {
     NoDelimiter noDelimiter = NoDelimiter::text;
     Headers headers = Headers::firstClose;
     bool unclosedHeaderIsError = false;  // "[" without the closing bracket
+    bool indentedHeaderIsError = false;  // a header after blanks
     bool trimSectionNames = false;       // blanks at the end of a name are dropped
     // Headers whose name holds '[' still open the section but register none.
     bool bracketInSectionNameRegisters = true;
@@ -86,6 +87,12 @@ struct INI_API IniDialect {
     bool keysAboveFirstHeaderAreErrors = false;
     // A section whose keys every other section sees ("" for none).
     std::string defaultSection;
+    // Whether UTF-8 byte order marks at the start of the text are skipped
+    // (or read as part of the first line).
+    bool skipsByteOrderMark = true;
+    // A line starting with this character is a directive, such as
+    // "!include", and stores nothing (NUL for none).
+    char directiveChar = '\0';
     // Blanks trimmed around names and values, besides ' ', '\t' and '\r'.
     std::string extraBlanks;
 

@@ -336,7 +336,8 @@ private:
 IniEditor::Index::Index(std::string text, IniDialect rules)
     : original(std::move(text)), dialect(std::move(rules)), reader(original, dialect),
       sections(name_map<Section>(dialect.caseInsensitiveSections)) {
-    byteOrderMark = std::string_view(original).substr(0, byteOrderMarkLength(original));
+    byteOrderMark =
+        std::string_view(original).substr(0, dialect.skipsByteOrderMark ? byteOrderMarkLength(original) : 0);
     // Room for lines of 32 bytes on average, which most texts do not reach.
     lines.reserve(original.size() / 32 + 16);
 }
@@ -778,7 +779,15 @@ bool IniEditor::keyExists(std::string_view section, std::string_view key) const 
 bool IniEditor::sectionExists(std::string_view section) const { return index_->sectionExists(section); }
 
 std::vector<IniProblem> IniEditor::problems() const {
+    // Dialects without any rule that rejects a line need no reading.
+    const IniDialect& d = index_->dialect;
+    const bool rejects = d.noDelimiter == IniDialect::NoDelimiter::error || d.unclosedHeaderIsError ||
+                         d.headers == IniDialect::Headers::wholeLine || d.repeatedSectionsReplace ||
+                         d.emptyKeyIsError || !d.forbiddenKeyChars.empty() || d.keysAboveFirstHeaderAreErrors;
     std::vector<IniProblem> found;
+    if (!rejects) {
+        return found;
+    }
     const std::string& all = text();
     index_->scanned += all.size();
     IniScanner scanner(all, index_->dialect);
@@ -925,6 +934,9 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
     // value in its place up to the end of the line. Only an absent key needs
     // the whole text read, which looking for it has then done. A new value
     // of a key that has lines goes after its last line.
+    if (placement == Placement::newLine) {
+        index.readAll();
+    }
     auto found = placement == Placement::readLine ? index.readingLine(section, key) : std::nullopt;
     if (found && !dialect.defaultSection.empty() && !dialect.sameSection(index.sectionOfLine(found->first), section)) {
         found.reset();  // read from the default section: this section gets its own line

@@ -48,7 +48,10 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
     for (std::size_t i = 0; i < rest.size(); ++i) {
         const char c = rest[i];
         if (d.quotes == IniDialect::Quotes::php && c == '"' && (i == 0 || rest[i - 1] != '\\')) {
-            quote = quote == 0 ? '"' : 0;
+            // A quote protects only up to its closing quote; one never
+            // closed is text.
+            const bool closes = quote != 0 || rest.find('"', i + 1) != std::string_view::npos;
+            quote = quote == 0 && closes ? '"' : 0;
         } else if (d.quotes == IniDialect::Quotes::mysql && (c == '"' || c == '\'') &&
                    (i == 0 || rest[i - 1] != '\\')) {
             quote = quote == 0 ? c : (quote == c ? 0 : quote);
@@ -200,8 +203,15 @@ void classify(IniLine& out, std::string_view raw, const char* base, const IniDia
     }
     out.kind = IniLineKind::other;
     const std::string_view line = rtrim(left, blank);
+    if (line.front() == '[' && left.size() != first.size() && d.indentedHeaderIsError) {
+        out.problem = "a header after blanks";
+        return;
+    }
     if (line.front() == '[' && scan_header(out, line, d)) {
         return;
+    }
+    if (line.front() == d.directiveChar && d.directiveChar != '\0') {
+        return;  // "!include" and the like: not followed here
     }
     // The text before the delimiter is the key; under owners that cut
     // inline comments first, a comment can leave a line without one.
@@ -240,7 +250,10 @@ void classify(IniLine& out, std::string_view raw, const char* base, const IniDia
     }
     // The value runs over the continuation lines to the end of `raw`.
     const std::size_t from = offset(line, raw.data()) + delimiter + 1;
-    const std::size_t to = firstEnd == std::string_view::npos ? offset(line, raw.data()) + line.size() : raw.size();
+    std::size_t to = raw.size();
+    if (firstEnd >= raw.size()) {
+        to = d.trimValueEnd ? offset(line, raw.data()) + line.size() : first.size();
+    }
     scan_value(out, base, raw.substr(from, to - from), d);
 }
 
@@ -359,7 +372,8 @@ IniScanner::IniScanner(std::string_view text, char commentChar, bool trackStores
       trackStores_(trackStores) {}
 
 IniScanner::IniScanner(std::string_view text, IniDialect dialect)
-    : text_(text), dialect_(std::move(dialect)), pos_(byteOrderMarkLength(text)), trackStores_(false) {}
+    : text_(text), dialect_(std::move(dialect)), pos_(dialect_.skipsByteOrderMark ? byteOrderMarkLength(text) : 0),
+      trackStores_(false) {}
 
 // The loader's rules for what it keeps: a header registers a section that
 // does not exist yet unless its name holds '['; a key line stores when it

@@ -44,9 +44,11 @@ struct Failure {
 const char* const usage =
     "usage: iniedit [OPTIONS] get    FILE SECTION KEY\n"
     "       iniedit [OPTIONS] set    FILE SECTION KEY VALUE\n"
-    "       iniedit [OPTIONS] del    FILE SECTION [KEY]\n"
+    "       iniedit [OPTIONS] add    FILE SECTION KEY VALUE\n"
+    "       iniedit [OPTIONS] del    FILE SECTION [KEY [VALUE]]\n"
     "       iniedit [OPTIONS] exists FILE SECTION [KEY]\n"
     "       iniedit [OPTIONS] list   FILE [SECTION]\n"
+    "       iniedit [OPTIONS] dump   FILE\n"
     "       iniedit [OPTIONS] batch  FILE            (operations on standard input)\n"
     "\n"
     "SECTION \"\" names the keys above the first header; FILE - is standard input,\n"
@@ -54,8 +56,10 @@ const char* const usage =
     "/dev/fd/N and named pipes.\n"
     "\n"
     "options (before the verb):\n"
-    "  -c, --comment-char C   the comment character (default ';')\n"
-    "      --format F         get and list: value (default), sh or json\n"
+    "      --dialect NAME     classic (default), python, php, mysql, desktop or systemd\n"
+    "  -c, --comment-char C   the comment characters (default: the dialect's)\n"
+    "      --format F         get, list and dump: value (default), sh or json\n"
+    "      --all              get and dump: every value of a key; set: replace them all\n"
     "  -0                     list: end each name with NUL instead of newline\n"
     "      --existing         set and del: fail with 1 when the section or key is absent\n"
     "      --create           a missing FILE counts as empty and may be created\n"
@@ -67,11 +71,12 @@ const char* const usage =
     "\n"
     "batch reads one operation per line, fields separated by tabs:\n"
     "  set<TAB>SECTION<TAB>KEY<TAB>VALUE   (VALUE is the rest of the line)\n"
-    "  del<TAB>SECTION[<TAB>KEY]\n"
+    "  add<TAB>SECTION<TAB>KEY<TAB>VALUE\n"
+    "  del<TAB>SECTION[<TAB>KEY[<TAB>VALUE]]\n"
     "Empty lines and lines starting with '#' are skipped.\n"
     "\n"
     "exit status: 0 done (exists: true), 1 not found, 2 usage error,\n"
-    "3 refused as unsafe (nothing written), 4 input or output failure (file untouched),\n"
+    "3 refused as unsafe or a line the dialect's owner rejects (nothing written), 4 input or output failure (file untouched),\n"
     "5 written, but its directory could not be flushed (a crash may undo the edit)\n";
 
 enum class Format { value, sh, json };
@@ -81,8 +86,10 @@ struct Options {
     std::string verb;
     std::string file;
     std::vector<std::string> operands;  // after FILE
-    char commentChar = ';';
+    ini::IniDialect dialect = ini::IniDialect::classic();
+    std::optional<std::string> commentChars;
     Format format = Format::value;
+    bool all = false;
     bool nulSeparated = false;
     bool existing = false;
     bool create = false;
@@ -92,7 +99,9 @@ struct Options {
     bool quiet = false;
 };
 
-bool is_edit(const std::string& verb) { return verb == "set" || verb == "del" || verb == "batch"; }
+bool is_edit(const std::string& verb) {
+    return verb == "set" || verb == "add" || verb == "del" || verb == "batch";
+}
 
 // Options come before the verb, so that a value such as "-5" after it is
 // never read as an option.
@@ -123,10 +132,21 @@ Options parse_arguments(int argc, char** argv) {
             std::exit(success);
         } else if (arg == "-c" || arg == "--comment-char" || arg.substr(0, 15) == "--comment-char=") {
             const std::string c = arg.size() > 15 ? std::string(arg.substr(15)) : optionValue(arg);
-            if (c.size() != 1) {
-                fail(usageError, "the comment character must be one byte");
+            if (c.empty()) {
+                fail(usageError, "the comment characters must be at least one byte");
             }
-            options.commentChar = c[0];
+            options.commentChars = c;
+        } else if (arg == "--dialect" || arg.substr(0, 10) == "--dialect=") {
+            const std::string name = arg.size() > 10 ? std::string(arg.substr(10)) : optionValue(arg);
+            if (!ini::IniDialect::byName(name, options.dialect)) {
+                std::string known;
+                for (const auto& preset : ini::IniDialect::presetNames()) {
+                    known += (known.empty() ? "" : ", ") + preset;
+                }
+                fail(usageError, "unknown dialect '" + name + "' (known: " + known + ")");
+            }
+        } else if (arg == "--all") {
+            options.all = true;
         } else if (arg == "--format" || arg.substr(0, 9) == "--format=") {
             const std::string format = arg.size() > 9 ? std::string(arg.substr(9)) : optionValue(arg);
             if (format == "value") {
@@ -166,8 +186,9 @@ Options parse_arguments(int argc, char** argv) {
         std::size_t least;
         std::size_t most;
     };
-    static constexpr Arity arities[] = {{"get", 2, 2},    {"set", 3, 3},  {"del", 1, 2},
-                                        {"exists", 1, 2}, {"list", 0, 1}, {"batch", 0, 0}};
+    static constexpr Arity arities[] = {{"get", 2, 2},  {"set", 3, 3},    {"add", 3, 3},
+                                        {"del", 1, 3},  {"exists", 1, 2}, {"list", 0, 1},
+                                        {"dump", 0, 0}, {"batch", 0, 0}};
     const Arity* arity = nullptr;
     for (const auto& a : arities) {
         arity = options.verb == a.verb ? &a : arity;
@@ -190,11 +211,24 @@ Options parse_arguments(int argc, char** argv) {
         }
         fail(usageError, options.verb + ": wrong number of arguments" + hint);
     }
-    if ((options.output || options.inPlace) && !is_edit(options.verb)) {
-        fail(usageError, "--output and --in-place are for set, del and batch");
+    if (options.commentChars) {
+        options.dialect.setCommentChars(*options.commentChars);
     }
-    if (options.format != Format::value && options.verb != "get" && options.verb != "list") {
-        fail(usageError, "--format is for get and list");
+    if ((options.output || options.inPlace) && !is_edit(options.verb)) {
+        fail(usageError, "--output and --in-place are for set, add, del and batch");
+    }
+    if (options.format != Format::value && options.verb != "get" && options.verb != "list" &&
+        options.verb != "dump") {
+        fail(usageError, "--format is for get, list and dump");
+    }
+    if (options.all && options.verb != "get" && options.verb != "set" && options.verb != "dump") {
+        fail(usageError, "--all is for get, set and dump");
+    }
+    if (options.all && options.format == Format::sh) {
+        fail(usageError, "--format=sh holds one value per key: not with --all");
+    }
+    if (options.format == Format::sh && options.verb == "dump") {
+        fail(usageError, "dump: --format is value or json");
     }
     if (options.nulSeparated && options.verb != "list") {
         fail(usageError, "-0 is for list");
@@ -485,19 +519,76 @@ int run_get(const Options& options, const ini::IniEditor& editor) {
     if (!editor.keyExists(section, key)) {
         fail(notFound, options.file + ": no key '" + key + "' in section '" + section + "'");
     }
+    std::string out;
+    if (options.all) {
+        const std::vector<std::string> values = editor.values(section, key);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            out += options.format == Format::json ? (i == 0 ? "[" : ",") + json_quoted(values[i])
+                                                  : values[i] + '\n';
+        }
+        out += options.format == Format::json ? (values.empty() ? "[]\n" : "]\n") : "";
+        std::cout << out;
+        return success;
+    }
     const std::string value = editor.read(section, key, "");
     switch (options.format) {
     case Format::value:
-        std::cout << value << '\n';
+        out = value + '\n';
         break;
     case Format::sh:
         require_shell_name(key, options.file);
-        std::cout << key << '=' << shell_quoted(value) << '\n';
+        out = key + '=' + shell_quoted(value) + '\n';
         break;
     case Format::json:
-        std::cout << json_quoted(value) << '\n';
+        out = json_quoted(value) + '\n';
         break;
     }
+    std::cout << out;
+    return success;
+}
+
+// Every section and key as the dialect reads them, in text order: the keys
+// above the first header under "", each section once (repeats merged).
+int run_dump(const Options& options, const ini::IniEditor& editor) {
+    std::vector<std::string> sections;
+    if (!editor.entries("").empty()) {
+        sections.emplace_back();
+    }
+    for (auto& name : editor.sectionNames()) {
+        if (!name.empty() || sections.empty()) {
+            sections.push_back(std::move(name));
+        }
+    }
+    const bool json = options.format == Format::json;
+    std::string out = json ? "{" : "";
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+        const std::string& section = sections[i];
+        out += json ? (i == 0 ? "" : ",") + json_quoted(section) + ":{" : "[" + section + "]\n";
+        const auto entries = editor.entries(section);
+        for (std::size_t k = 0; k < entries.size(); ++k) {
+            const auto& [key, value] = entries[k];
+            if (!json) {
+                for (const auto& each : options.all ? editor.values(section, key) : std::vector{value}) {
+                    out += key + "=" + each + "\n";
+                }
+                continue;
+            }
+            out += (k == 0 ? "" : ",") + json_quoted(key) + ":";
+            if (!options.all) {
+                out += json_quoted(value);
+                continue;
+            }
+            const auto values = editor.values(section, key);
+            out += "[";
+            for (std::size_t v = 0; v < values.size(); ++v) {
+                out += (v == 0 ? "" : ",") + json_quoted(values[v]);
+            }
+            out += "]";
+        }
+        out += json ? "}" : "";
+    }
+    out += json ? "}\n" : "";
+    std::cout << out;
     return success;
 }
 
@@ -542,16 +633,20 @@ int run_list(const Options& options, const ini::IniEditor& editor) {
     return success;
 }
 
-// One set or del on the editor; what --existing and a refusal make of it.
+// One set, add or del on the editor; what --existing and a refusal make of it.
 void apply_edit(const Options& options, ini::IniEditor& editor, const std::string& verb,
                 const std::vector<std::string>& args, const std::string& where) {
     const std::string& section = args.at(0);
     ini::IniEditResult result;
-    if (verb == "set") {
+    if (verb == "set" || verb == "add") {
         if (options.existing && !editor.keyExists(section, args.at(1))) {
             fail(notFound, where + "no key '" + args[1] + "' in section '" + section + "' (--existing)");
         }
-        result = editor.write(section, args.at(1), args.at(2));
+        result = verb == "add"     ? editor.add(section, args.at(1), args.at(2))
+                 : options.all     ? editor.writeAll(section, args.at(1), args.at(2))
+                                   : editor.write(section, args.at(1), args.at(2));
+    } else if (args.size() == 3) {
+        result = editor.delValue(section, args[1], args[2]);
     } else if (args.size() == 2) {
         result = editor.delKey(section, args[1]);
     } else {
@@ -561,8 +656,9 @@ void apply_edit(const Options& options, ini::IniEditor& editor, const std::strin
         fail(refusedUnsafe, where + result.reason);
     }
     if (result.status == ini::IniEditStatus::absent && options.existing) {
-        fail(notFound, where + (args.size() == 2 ? "no key '" + args[1] + "' in section '" + section + "'"
-                                                 : "no section '" + section + "'"));
+        fail(notFound, where + (args.size() == 3   ? "no value '" + args[2] + "' of key '" + args[1] + "' in section '" + section + "'"
+                                : args.size() == 2 ? "no key '" + args[1] + "' in section '" + section + "'"
+                                                   : "no section '" + section + "'"));
     }
 }
 
@@ -585,7 +681,7 @@ void run_batch(const Options& options, ini::IniEditor& editor) {
         // fields are split at every tab, so an extra field is an error.
         std::vector<std::string> fields;
         const std::string verb = line.substr(0, line.find('\t'));
-        const std::size_t most = verb == "set" ? 3 : std::string::npos;
+        const std::size_t most = verb == "del" ? std::string::npos : 3;
         std::size_t at = line.find('\t');
         while (at != std::string::npos) {
             const std::size_t next = fields.size() + 1 == most ? std::string::npos : line.find('\t', at + 1);
@@ -593,11 +689,12 @@ void run_batch(const Options& options, ini::IniEditor& editor) {
                 line.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1));
             at = next;
         }
-        const bool valid =
-            (verb == "set" && fields.size() == 3) || (verb == "del" && !fields.empty() && fields.size() <= 2);
+        const bool valid = ((verb == "set" || verb == "add") && fields.size() == 3) ||
+                           (verb == "del" && !fields.empty() && fields.size() <= 3);
         if (!valid) {
-            fail(usageError,
-                 where + "expected set<TAB>SECTION<TAB>KEY<TAB>VALUE or del<TAB>SECTION[<TAB>KEY]");
+            fail(usageError, where +
+                                 "expected set or add<TAB>SECTION<TAB>KEY<TAB>VALUE, or "
+                                 "del<TAB>SECTION[<TAB>KEY[<TAB>VALUE]]");
         }
         apply_edit(options, editor, verb, fields, where);
     }
@@ -655,9 +752,17 @@ void write_output(const Options& options, const Source& source, const std::strin
 
 int run(const Options& options) {
     Source source = open_source(options);
-    ini::IniEditor editor(source.text, options.commentChar);
+    ini::IniEditor editor(source.text, options.dialect);
+    // A file its owner rejects is not guessed at.
+    if (const auto problems = editor.problems(); !problems.empty()) {
+        fail(refusedUnsafe, options.file + ":" + std::to_string(problems.front().line) + ": " +
+                                problems.front().what + " (" + options.dialect.name + " rejects the file)");
+    }
     if (options.verb == "get") {
         return run_get(options, editor);
+    }
+    if (options.verb == "dump") {
+        return run_dump(options, editor);
     }
     if (options.verb == "list") {
         return run_list(options, editor);

@@ -318,7 +318,7 @@ TEST_F(IniEdit, BatchIsOneLoadAndOneSave) {
          "",
          text,
          "iniedit: f.ini: batch line 1: expected",
-         "del\ts\tk\textra\n"},
+         "del\ts\tk\tvalue\textra\n"},
     });
 }
 

@@ -1,0 +1,378 @@
+#!/usr/bin/python3
+"""Differential test of one dialect preset against the program that owns its files.
+
+Each corpus file of the owner's family and N generated files (biased to the
+preset's edge cases) are read by the owner's own parser and by
+`iniedit --dialect=PRESET dump`: the sets of sections and keys and every
+value must be the same, and a file the owner rejects must be rejected.
+Then, for sampled keys, `set`, `add` and `del KEY VALUE` are applied with
+iniedit and the owner must read the edited value (or the key as gone), every
+other value as before, and the file must differ only in the edited lines.
+
+Rules where the preset deliberately departs from its owner are listed in
+DELIBERATE: a file iniedit rejects for one of those reasons while the owner
+reads it is counted apart, not as a failure.
+
+Exit status: 0 all agree, 1 a disagreement (each printed), 77 the owner is
+not installed (the test is skipped).
+"""
+import argparse
+import configparser
+import difflib
+import json
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+# Corpus files written for each owner.
+FAMILIES = {
+    "python": ["ansible-core/ansible-core.ini", "barman/barman.conf", "cinder-common/cinder.conf",
+               "dput/dput.cf", "fail2ban/fail2ban.conf", "fail2ban/sshd.conf", "getmail6/getmailrc-examples",
+               "git-buildpackage/gbp.conf", "idle-python3.11/config-keys.def", "keystone/keystone.conf",
+               "libpython3.11-testsuite/cfgparser.3", "mercurial-common/hgrc", "mercurial-common/mergetools.rc",
+               "supervisor/supervisord.conf", "supervisor/issue-1224.conf", "pgbouncer/pgbouncer.ini"],
+    "php": ["php8.2-common/php.ini-development", "php8.2-common/calendar.ini", "php8.2-fpm/php-fpm.conf"],
+    "mysql": ["mariadb-common/mariadb.cnf", "mariadb-server/wsrep.cnf"],
+    "desktop": ["htop/htop.desktop", "pulseaudio/pulseaudio.desktop", "xfce4-terminal/xfce4-terminal.desktop",
+                "xterm/debian-xterm.desktop", "network-manager/NetworkManager.conf", "lightdm/lightdm.conf",
+                "plymouth-themes/spinner.plymouth"],
+}
+
+# Why iniedit may reject a file its owner reads, on purpose.
+DELIBERATE = {
+    "php": ["a repeated section"],  # PHP drops the earlier one's keys; an edit could land there
+}
+
+# ---- the owners
+
+
+def python_owner(data, ours):
+    parser = configparser.RawConfigParser(strict=False)
+    try:
+        # Read as a careful program reads a file that may start with a byte order mark.
+        parser.read_string(data.decode("utf-8-sig", "surrogateescape"))
+    except configparser.Error:
+        return None
+    out = {name: dict(parser._sections[name]) for name in parser._sections}
+    if parser._defaults or "DEFAULT" in (ours or {}):
+        out["DEFAULT"] = dict(parser._defaults)
+    return out
+
+
+PHP_READER = r"""
+while (($path = fgets(STDIN)) !== false) {
+    $r = @parse_ini_string(file_get_contents(rtrim($path, "\n")), true, INI_SCANNER_RAW);
+    if ($r === false) { echo "null\n"; continue; }
+    $out = ["" => []];
+    foreach ($r as $k => $v) {
+        if (is_array($v)) { $out[(string)$k] = $v; } else { $out[""][(string)$k] = $v; }
+    }
+    if (!$out[""]) { unset($out[""]); }
+    echo json_encode($out, JSON_FORCE_OBJECT | JSON_INVALID_UTF8_SUBSTITUTE), "\n";
+}
+"""
+
+
+def php_owner_many(paths):
+    run = subprocess.run(["php", "-r", PHP_READER], input="\n".join(paths) + "\n", capture_output=True,
+                         text=True, check=True)
+    return [json.loads(line) for line in run.stdout.splitlines()]
+
+
+def mysql_owner(path, groups):
+    out = {}
+    for group in groups:
+        run = subprocess.run(["my_print_defaults", "--defaults-file=" + path, group], capture_output=True)
+        if run.returncode != 0:
+            return None
+        values = {}
+        last = None
+        for line in run.stdout.decode("utf-8", "surrogateescape").split("\n")[:-1]:
+            if line.startswith("--"):
+                key, _, value = line[2:].partition("=")
+                values.setdefault(key, []).append(value)
+                last = key
+            elif last is not None:  # a value holding a newline
+                values[last][-1] += "\n" + line
+        out[group] = values
+    return out
+
+
+def desktop_owner(data, ours):
+    from gi.repository import GLib
+    keyfile = GLib.KeyFile()
+    try:
+        keyfile.load_from_bytes(GLib.Bytes.new(data), GLib.KeyFileFlags.KEEP_TRANSLATIONS)
+    except GLib.Error:
+        return None
+    out = {}
+    for group in keyfile.get_groups()[0]:
+        out[group] = {key: keyfile.get_value(group, key) for key in keyfile.get_keys(group)[0]}
+        # Localised keys ("Name[de]") are not listed, but read when asked for.
+        for key in (ours or {}).get(group, {}):
+            if "[" in key:
+                try:
+                    out[group][key] = keyfile.get_value(group, key)
+                except GLib.Error:
+                    pass
+    return out
+
+
+def owner_installed(preset):
+    if preset == "php":
+        return shutil.which("php") is not None
+    if preset == "mysql":
+        return shutil.which("my_print_defaults") is not None
+    if preset == "desktop":
+        try:
+            from gi.repository import GLib  # noqa: F401
+        except ImportError:
+            return False
+    return True
+
+
+# ---- iniedit
+
+
+def iniedit(args, preset, path, *rest):
+    return subprocess.run([args.iniedit, "--dialect=" + preset, *rest_split(rest, path)], capture_output=True)
+
+
+def rest_split(rest, path):
+    # Options before the verb, then FILE, then the operands.
+    options = [r for r in rest if r.startswith("--")]
+    words = [r for r in rest if not r.startswith("--")]
+    return options + words[:1] + [path] + words[1:]
+
+
+def our_reading(args, preset, path, every):
+    run = iniedit(args, preset, path, "--format=json", *(["--all"] if every else []), "dump")
+    if run.returncode == 3:
+        return None, run.stderr.decode("utf-8", "replace")
+    if run.returncode != 0:
+        raise RuntimeError("iniedit dump failed: " + run.stderr.decode("utf-8", "replace"))
+    return json.loads(run.stdout), ""
+
+
+def canonical(preset, reading):
+    """Both readings in the owner's terms: python folds key case; my_print_defaults cannot tell an
+    empty group from a missing one."""
+    if reading is None:
+        return None
+    if preset == "python":
+        return {s: {k.lower(): v for k, v in keys.items()} for s, keys in reading.items()}
+    if preset == "mysql":
+        return {s: keys for s, keys in reading.items() if keys}
+    return reading
+
+
+def owner_reading(preset, path, data, ours):
+    if preset == "python":
+        return python_owner(data, ours)
+    if preset == "desktop":
+        return desktop_owner(data, ours)
+    if preset == "mysql":
+        groups = list((ours or {}).keys()) or ["s"]
+        return mysql_owner(path, [g for g in groups if g != ""])
+    raise ValueError(preset)
+
+
+# ---- generated files
+
+NAMES = ["a", "b", "key", "Key", "KEY", "name", "x.y", "with space", "k-1", "k_2", "Path", "b"]
+VALUES = ["1", "value", "two words", "", "a;b", "a#b", "a ; b", "a # b", "x=y", "C:\\dir", "50%", "true",
+          "1.5", "ünï", "$x", "%(a)s", "a:b", "[x]", "{b}", "tail ", "  lead"]
+SECTIONS = ["s", "S", "section", "Section Two", "t", "a.b", "DEFAULT", "s"]
+
+
+def generate(preset, rng):
+    lines = []
+    sections = []
+    if preset != "php" and rng.random() < 0.9 or rng.random() < 0.5:
+        name = rng.choice(SECTIONS)
+        lines.append("[" + name + "]")
+        sections.append(name)
+    for _ in range(rng.randint(1, 14)):
+        roll = rng.random()
+        key = rng.choice(NAMES)
+        value = rng.choice(VALUES)
+        indent = rng.choice(["", "", "", " ", "\t"])
+        delimiter = rng.choice(["=", " = ", "= ", " =", "\t=\t"] + ([":", " : "] if preset == "python" else []))
+        if roll < 0.08:
+            name = rng.choice(SECTIONS + [" pad ", "s x"])
+            lines.append(rng.choice(["", "", " "]) + "[" + name + "]" + rng.choice(["", "", " ", " ; c", " # c"]))
+            sections.append(name)
+        elif roll < 0.16:
+            lines.append(indent + rng.choice(["#", ";"]) + rng.choice([" comment", "key = 1", ""]))
+        elif roll < 0.22:
+            lines.append(rng.choice(["", "  "]))
+        elif roll < 0.27:
+            lines.append(indent + key)  # no delimiter
+        elif roll < 0.35 and preset in ("python", "systemd"):
+            # continuation lines
+            lines.append(indent + key + delimiter + value + (" \\" if preset == "systemd" else ""))
+            lines.append(rng.choice(["  ", "\t", "    "]) + rng.choice(VALUES + ["# inside", ""]))
+        elif roll < 0.45:
+            quote = rng.choice(['"', "'"])
+            inner = rng.choice(VALUES + ["a\\\"b", "a\\\\b", "a\\sb", "a\\tb", "a\\qb"])
+            tail = rng.choice(["", "", " ; c", " # c", " x", quote])
+            lines.append(indent + key + delimiter + quote + inner + quote + tail)
+        elif roll < 0.52:
+            lines.append(indent + key + delimiter + value + rng.choice([" ; c", ";c", " # c", "#c", " ;", "\t# c"]))
+        else:
+            lines.append(indent + key + delimiter + value)
+    eol = "\r\n" if rng.random() < 0.1 and preset not in ("desktop",) else "\n"
+    text = eol.join(lines) + (eol if rng.random() < 0.8 else "")
+    if rng.random() < 0.05:
+        text = "\ufeff" + text
+    return text.encode("utf-8")
+
+
+# ---- the comparison
+
+
+class Tally:
+    def __init__(self):
+        self.files = self.agreed = self.both_rejected = self.deliberate = 0
+        self.edits = self.edits_agreed = 0
+        self.failures = []
+
+
+def compare_file(args, preset, path, label, tally, php_cache, rng):
+    with open(path, "rb") as f:
+        data = f.read()
+    every = preset == "mysql"
+    ours_raw, why = our_reading(args, preset, path, every)
+    owner = php_cache[path] if preset == "php" else owner_reading(preset, path, data, ours_raw)
+    owner = canonical(preset, owner) if preset == "mysql" else owner
+    ours = canonical(preset, ours_raw)
+    tally.files += 1
+    if ours is None and owner is None:
+        tally.both_rejected += 1
+        return
+    if ours is None and any(reason in why for reason in DELIBERATE.get(preset, [])):
+        tally.deliberate += 1
+        return
+    if ours != owner:
+        tally.failures.append((label, data, owner, ours, why))
+        return
+    tally.agreed += 1
+    if args.edits and ours:
+        check_edits(args, preset, path, label, data, ours_raw, tally, rng)
+
+
+def edited_expectation(preset, before_all, section, key, op, value):
+    """What the owner must read after the edit, from the values before it."""
+    values = list(before_all[section][key])
+    if op == "set":
+        values[-1 if preset != "classic" else 0] = value
+    elif op == "add":
+        values.append(value)
+    else:
+        values = [v for v in values if v != value]
+    return values
+
+
+def check_edits(args, preset, path, label, data, ours_raw, tally, rng):
+    every, _ = our_reading(args, preset, path, True)
+    pairs = [(s, k) for s, keys in every.items() for k in keys if s != "" and every[s][k]]
+    for section, key in rng.sample(pairs, min(2, len(pairs))):
+        for op in ("set", "add", "del"):
+            value = every[section][key][-1] if op == "del" else "edited " + op
+            with tempfile.NamedTemporaryFile(suffix=".ini", delete=False) as copy:
+                copy.write(data)
+            run = iniedit(args, preset, copy.name, op, section, key, value)
+            tally.edits += 1
+            if run.returncode != 0:
+                tally.failures.append((label + " " + op + " " + section + "/" + key, data, None, None,
+                                       run.stderr.decode("utf-8", "replace")))
+                os.unlink(copy.name)
+                continue
+            with open(copy.name, "rb") as f:
+                after = f.read()
+            owner_after = (php_owner_many([copy.name])[0] if preset == "php"
+                           else owner_reading(preset, copy.name, after, every))
+            expected = {s: dict(keys) for s, keys in every.items()}
+            remaining = edited_expectation(preset, every, section, key, op, value)
+            if remaining:
+                expected[section][key] = remaining
+            else:
+                del expected[section][key]
+            if preset != "mysql":
+                expected = {s: {k: v[-1] for k, v in keys.items() if v} for s, keys in expected.items()}
+            owner_after = canonical(preset, owner_after) if preset == "mysql" else owner_after
+            ok = canonical(preset, expected) == owner_after and only_edited_lines(data, after, op)
+            os.unlink(copy.name)
+            if ok:
+                tally.edits_agreed += 1
+            else:
+                tally.failures.append((label + " " + op + " " + section + "/" + key, after, owner_after,
+                                       canonical(preset, expected), "edit of value %r" % value))
+
+
+def only_edited_lines(before, after, op):
+    # A last line without a newline gets one when a line goes after it.
+    eol = b"\r\n" if b"\r\n" in before else b"\n"
+    before = before if before.endswith(b"\n") else before + eol
+    after = after if after.endswith(b"\n") else after + eol
+    a = re.findall(b"[^\n]*\n|[^\n]+$", before)
+    b = re.findall(b"[^\n]*\n|[^\n]+$", after)
+    ops = [o for o in difflib.SequenceMatcher(None, a, b, autojunk=False).get_opcodes() if o[0] != "equal"]
+    if op == "set":
+        return len(ops) == 1 and ops[0][0] == "replace" and ops[0][4] - ops[0][3] == 1
+    if op == "add":
+        return len(ops) == 1 and ops[0][0] == "insert" and ops[0][4] - ops[0][3] == 1
+    return all(o[0] == "delete" for o in ops) and ops
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--preset", required=True)
+    parser.add_argument("--iniedit", required=True)
+    parser.add_argument("--corpus", required=True)
+    parser.add_argument("--generated", type=int, default=2000)
+    parser.add_argument("--edits", type=int, default=300, help="files whose keys are edited")
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+    preset = args.preset
+    if not owner_installed(preset):
+        print("skipped: the owner of the " + preset + " dialect is not installed")
+        return 77
+    rng = random.Random(args.seed)
+    tally = Tally()
+    work = tempfile.mkdtemp(prefix="dialect-" + preset + "-")
+    try:
+        files = [(os.path.join(args.corpus, name), name) for name in FAMILIES.get(preset, [])]
+        for i in range(args.generated):
+            path = os.path.join(work, "g%05d.ini" % i)
+            with open(path, "wb") as f:
+                f.write(generate(preset, rng))
+            files.append((path, "generated %d" % i))
+        php_cache = {}
+        if preset == "php":
+            php_cache = dict(zip([p for p, _ in files], php_owner_many([p for p, _ in files])))
+        edits_left = args.edits
+        for path, label in files:
+            before_edits = tally.edits
+            saved, args.edits = args.edits, edits_left > 0
+            compare_file(args, preset, path, label, tally, php_cache, rng)
+            args.edits = saved
+            edits_left -= 1 if tally.edits > before_edits else 0
+    finally:
+        shutil.rmtree(work)
+    print("%s: %d files (%d corpus), %d agreed, %d rejected by both, %d rejected on purpose; "
+          "%d edits, %d proven by the owner" % (preset, tally.files, len(FAMILIES.get(preset, [])), tally.agreed,
+                                               tally.both_rejected, tally.deliberate, tally.edits,
+                                               tally.edits_agreed))
+    for label, data, owner, ours, why in tally.failures[:10]:
+        print("DISAGREE", label, "\n  text: ", repr(data[:400]), "\n  owner:", owner, "\n  ours: ", ours,
+              "\n  ", why.strip() if why else "")
+    return 1 if tally.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
