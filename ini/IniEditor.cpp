@@ -278,6 +278,10 @@ struct IniEditor::Index {
     std::optional<std::pair<LineId, IniLine>> readingLine(std::string_view section, std::string_view key);
     // The name of the section a line is in.
     std::string_view sectionOfLine(LineId id) const;
+    // A key line that ends the text still open for a continuation line (its
+    // last line ends in '\\') would take in whatever follows: an empty line
+    // closes it. Returns the line to insert after.
+    LineId closeContinuation(LineId after, std::string_view eol);
     // The line that gives the key its entry: the first that defines it.
     std::optional<std::pair<LineId, IniLine>> definingLine(std::string_view section, std::string_view key);
     bool sectionExists(std::string_view section);
@@ -438,6 +442,33 @@ void IniEditor::Index::dropKeyLine(Section& owner, Key& entry, LineId id) {
     --owner.keyLines;
 }
 
+LineId IniEditor::Index::closeContinuation(LineId after, std::string_view eol) {
+    if (after == noLine || lines[after].kind != IniLineKind::key ||
+        dialect.continuation != IniDialect::Continuation::backslash) {
+        return after;
+    }
+    std::string_view rest = lines[after].content;
+    std::string_view last;
+    for (bool first = true; !rest.empty() || first; first = false) {
+        const std::size_t newline = rest.find('\n');
+        std::string_view physical = rest.substr(0, newline);
+        rest = newline == std::string_view::npos ? std::string_view{} : rest.substr(newline + 1);
+        const std::size_t start = std::min(physical.find_first_not_of(" \t\r"), physical.size());
+        if (first || start == physical.size() || !dialect.isComment(physical[start])) {
+            last = physical.substr(0, trimmed_size(physical));
+        }
+    }
+    if (last.empty() || last.back() != '\\') {
+        return after;
+    }
+    if (!lines[after].newline) {
+        terminate(after, eol);
+    }
+    const LineId blank = newLine(eol.size() == 2 ? "\r" : "", true);
+    insertAfter(blank, after);
+    return blank;
+}
+
 std::string_view IniEditor::Index::sectionOfLine(LineId id) const {
     for (LineId at = lines[id].prev; at != noLine; at = lines[at].prev) {
         if (lines[at].kind == IniLineKind::header) {
@@ -578,8 +609,10 @@ void IniEditor::Index::remove(LineId id, Section* section) {
 }
 
 void IniEditor::Index::terminate(LineId id, std::string_view eol) {
+    // Under a dialect that keeps blanks at a value's end, a CR would join
+    // the value: the line gets a bare '\n'.
     const std::string_view content = lines[id].content;
-    if (eol.size() == 2 && (content.empty() || content.back() != '\r')) {
+    if (eol.size() == 2 && dialect.trimValueEnd && (content.empty() || content.back() != '\r')) {
         setContent(id, std::string(content) + '\r');
     }
     lines[id].newline = true;
@@ -937,6 +970,12 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
     if (placement == Placement::newLine) {
         index.readAll();
     }
+    const std::string_view eol = index.lineEnding();
+    // A new key line ends as the text's lines do, unless the dialect would
+    // read the CR as part of the value.
+    const auto ended = [&](std::string line) {
+        return eol.size() == 2 && reads_back(line + "\r", key, value, dialect) ? line + "\r" : line;
+    };
     auto found = placement == Placement::readLine ? index.readingLine(section, key) : std::nullopt;
     if (found && !dialect.defaultSection.empty() && !dialect.sameSection(index.sectionOfLine(found->first), section)) {
         found.reset();  // read from the default section: this section gets its own line
@@ -947,15 +986,13 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         Index::Section* owner = index.findSection(section);
         const LineId after = entry->last;
         const bool last = !index.lines[after].newline;
-        const std::string_view eol = index.lineEnding();
         if (last) {
             index.terminate(after, eol);
         }
-        const LineId id = index.newLine(key_line(index.lines[after].content.substr(0, index.lines[after].content.find('\n')),
-                                                 key, *written, dialect) +
-                                            (last || eol.size() != 2 ? "" : "\r"),
-                                        !last);
-        index.insertAfter(id, after);
+        const std::string_view model = index.lines[after].content;
+        const std::string line = key_line(model.substr(0, model.find('\n')), key, *written, dialect);
+        const LineId id = index.newLine(last ? line : ended(line), !last);
+        index.insertAfter(id, index.closeContinuation(after, eol));
         index.addKeyLine(*owner, index.scan(id).key, id);
         if (owner->lastKey == after) {
             owner->lastKey = id;
@@ -996,7 +1033,6 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         return {IniEditStatus::changed, {}};
     }
 
-    const std::string_view eol = index.lineEnding();
     const std::string carriageReturn = eol.size() == 2 ? "\r" : "";
     Index::Section* target = index.indexedSection(section);
     // Keys of "" go above the first header when "" has key lines or no
@@ -1017,9 +1053,24 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         if (last) {
             index.terminate(after, eol);  // a last line without a newline
         }
-        const LineId id =
-            index.newLine(key_line(modelText, key, *written, dialect) + (last ? "" : carriageReturn), !last);
-        index.insertAfter(id, after);
+        std::string line = key_line(modelText, key, *written, dialect);
+        if (lastKey == noLine && dialect.continuation == IniDialect::Continuation::indented) {
+            // Right after a header, a deeper line that follows would become
+            // the new key's continuation: the key takes its indentation.
+            const LineId start = after == noLine ? index.head : index.lines[after].next;
+            for (LineId at = start; at != noLine; at = index.lines[at].next) {
+                if (index.lines[at].kind != IniLineKind::comment) {
+                    const std::string_view next = index.lines[at].content;
+                    const std::size_t depth = std::min(next.find_first_not_of(" \t"), next.size());
+                    if (depth > line.find_first_not_of(" \t")) {
+                        line = std::string(next.substr(0, depth)) + line.substr(line.find_first_not_of(" \t"));
+                    }
+                    break;
+                }
+            }
+        }
+        const LineId id = index.newLine(last ? line : ended(line), !last);
+        index.insertAfter(id, index.closeContinuation(after, eol));
         // The section exists unless it is a new "", whose name views nothing.
         index.addKeyLine(*target, index.scan(id).key, id);
         (top ? index.topLastKey : target->lastKey) = id;
@@ -1035,12 +1086,13 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
     if (index.tail != noLine && !index.lines[index.tail].newline) {
         index.terminate(index.tail, eol);
     }
+    index.closeContinuation(index.tail, eol);
     if (index.tail != noLine && index.blankBeforeHeader > 0 && !index.lines[index.tail].blank) {
         index.insertAfter(index.newLine(carriageReturn, true), index.tail);
     }
     const LineId header = index.newLine("[" + std::string(section) + "]" + carriageReturn, true);
     index.insertAfter(header, index.tail);
-    const LineId id = index.newLine(key_line(modelText, key, *written, dialect) + carriageReturn, true);
+    const LineId id = index.newLine(ended(key_line(modelText, key, *written, dialect)), true);
     index.insertAfter(id, index.tail);
     // A new name, or one whose section was deleted: either way its keys
     // need no reading.

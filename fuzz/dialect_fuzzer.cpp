@@ -1,0 +1,128 @@
+// Edits text under every dialect preset and checks, for any text (the first
+// byte picks the preset, then the text, then a sequence of edits on names
+// from a small set or arbitrary bytes):
+// - the editor's lookups agree with themselves: read() is the first or last
+//   of values() as the dialect says, and a fresh editor over the edited text
+//   reads what the editing one reads;
+// - a refused, unchanged or absent edit leaves the text byte for byte;
+// - after set, set --all and add the key reads back as written (set and
+//   set --all: read() gives the value; set --all: it is the only value; add:
+//   it is the last value); after a value's deletion the key holds it no more;
+//   after a key's deletion the key is gone;
+// - every other key reads as before, with all of its values;
+// - an edit never makes the owner reject a text it accepted.
+#include "IniEditor.h"
+#include "IniScanner.h"
+#include "fuzz_support.h"
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace {
+
+using Reading = std::map<std::pair<std::string, std::string>, std::vector<std::string>>;
+
+// Every key with every value, under names folded as the dialect compares
+// them, so that one key spelled two ways is one entry.
+std::string folded(std::string name, bool fold) {
+    if (fold) {
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    }
+    return name;
+}
+
+Reading everyValue(const ini::IniEditor& editor) {
+    const ini::IniDialect& d = editor.dialect();
+    Reading out;
+    std::vector<std::string> sections = editor.sectionNames();
+    sections.emplace_back();
+    for (const auto& section : sections) {
+        for (const auto& [key, value] : editor.entries(section)) {
+            const auto values = editor.values(section, key);
+            if (!values.empty()) {
+                fuzz::require(value == (d.lastValueWins ? values.back() : values.front()),
+                              "read() is the first or last value",
+                              "[" + section + "] " + key + " = " + value + "\n" + editor.text());
+            }
+            out[{folded(section, d.caseInsensitiveSections), folded(key, d.caseInsensitiveKeys)}] = values;
+        }
+    }
+    return out;
+}
+
+void forget(Reading& values, const ini::IniDialect& d, const std::string& section, const std::string& key) {
+    values.erase({folded(section, d.caseInsensitiveSections), folded(key, d.caseInsensitiveKeys)});
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::Input in(data, size);
+    const auto presets = ini::IniDialect::presetNames();
+    ini::IniDialect dialect;
+    ini::IniDialect::byName(presets[in.byte() % presets.size()], dialect);
+    ini::IniEditor editor(in.text(4096), dialect);
+    const bool accepted = editor.problems().empty();
+
+    for (int step = 0; step < 16 && !in.empty(); ++step) {
+        const std::string before = editor.text();
+        Reading othersBefore = everyValue(editor);
+        const std::uint8_t op = in.byte() % 5;
+        const std::string section = in.name();
+        const std::string key = in.name();
+        const std::string value = in.byte() % 2 == 0 ? in.name() : in.text(16);
+        ini::IniEditResult result;
+        switch (op) {
+        case 0: result = editor.write(section, key, value); break;
+        case 1: result = editor.writeAll(section, key, value); break;
+        case 2: result = editor.add(section, key, value); break;
+        case 3: result = editor.delValue(section, key, value); break;
+        default: result = editor.delKey(section, key); break;
+        }
+        const std::string what = dialect.name + ": op " + std::to_string(op) + " on [" + section + "] " + key +
+                                 " = " + value + "\n" + before + "\n=>\n" + editor.text();
+        if (result.status != ini::IniEditStatus::changed) {
+            fuzz::require(editor.text() == before, "an edit that changes nothing leaves the text", what);
+        }
+        const ini::IniEditor reread(editor.text(), dialect);
+        Reading othersAfter = everyValue(reread);
+        fuzz::require(othersAfter == everyValue(editor), "a fresh editor reads what the editing one reads",
+                      what);
+        const auto values = reread.values(section, key);
+        if (result.status == ini::IniEditStatus::changed || result.status == ini::IniEditStatus::unchanged) {
+            switch (op) {
+            case 0:
+                fuzz::require(reread.read(section, key, "\x01") == value, "a set reads back", what);
+                break;
+            case 1:
+                fuzz::require(values == std::vector<std::string>{value} ||
+                                  (value.empty() && dialect.emptyValueResetsList && values.empty()),
+                              "set --all leaves one value", what);
+                break;
+            case 2:
+                fuzz::require((value.empty() && dialect.emptyValueResetsList) ||
+                                  (!values.empty() && values.back() == value),
+                              "an added value is the last", what);
+                break;
+            case 3:
+                fuzz::require(std::find(values.begin(), values.end(), value) == values.end() ||
+                                  !reread.dialect().defaultSection.empty(),
+                              "a deleted value is gone", what);
+                break;
+            default:
+                fuzz::require(reread.values(section, key).empty() || !reread.dialect().defaultSection.empty(),
+                              "a deleted key is gone", what);
+                break;
+            }
+        }
+        forget(othersBefore, dialect, section, key);
+        forget(othersAfter, dialect, section, key);
+        fuzz::require(othersBefore == othersAfter, "every other key reads as before", what);
+        if (accepted) {
+            fuzz::require(reread.problems().empty(), "an edit keeps the text acceptable to its owner", what);
+        }
+    }
+    return 0;
+}

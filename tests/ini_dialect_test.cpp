@@ -1,0 +1,241 @@
+// The dialect presets, each read as its owner reads it, and the edits of
+// keys with several values. The owners themselves check the presets in
+// dialect_differential.py; these cases pin the rules one by one, and cover
+// systemd, whose parser cannot be run on its own.
+#include "IniDialect.h"
+#include "IniEditor.h"
+#include "IniScanner.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using ini::IniDialect;
+using ini::IniEditor;
+using ini::IniEditStatus;
+using Values = std::vector<std::string>;
+
+IniDialect preset(const std::string& name) {
+    IniDialect dialect;
+    EXPECT_TRUE(IniDialect::byName(name, dialect)) << name;
+    return dialect;
+}
+
+TEST(Dialect, PresetsByName) {
+    EXPECT_EQ(IniDialect::presetNames(), (Values{"classic", "python", "php", "mysql", "desktop", "systemd"}));
+    IniDialect dialect;
+    EXPECT_FALSE(IniDialect::byName("Python", dialect));
+    for (const auto& name : IniDialect::presetNames()) {
+        EXPECT_EQ(preset(name).name, name);
+    }
+}
+
+// One key read from a small text: what get gives and every value.
+TEST(Dialect, ReadsAsTheOwner) {
+    struct Case {
+        const char* dialect;
+        const char* text;
+        const char* section;
+        const char* key;
+        const char* read;  // nullptr: absent
+        Values values;
+    };
+    const Case cases[] = {
+        // classic: first value wins, ';' comments, `k =` is absent
+        {"classic", "[s]\nk = 1\nk = 2\n", "s", "k", "1", {"1", "2"}},
+        {"classic", "[s]\nk = a ; c\n", "s", "k", "a", {"a"}},
+        {"classic", "[s]\nk =\n", "s", "k", nullptr, {}},
+        {"classic", "[s]\n# k = 1\n", "s", "# k", "1", {"1"}},  // '#' is no comment here
+        // python: last wins, '=' or ':', keys without case, DEFAULT seen everywhere
+        {"python", "[s]\nk = 1\nk = 2\n", "s", "k", "2", {"1", "2"}},
+        {"python", "[s]\nKey: a ; b\n", "s", "KEY", "a ; b", {"a ; b"}},  // no inline comments
+        {"python", "[s]\nk = first\n  second\n\n  third\n# c\nj = 1\n", "s", "k", "first\nsecond\n\nthird",
+         {"first\nsecond\n\nthird"}},
+        {"python", "[s]\nk = 1\n  # inside\n  2\n", "s", "k", "1\n2", {"1\n2"}},
+        {"python", "[DEFAULT]\nd = 1\n[s]\nk = 2\n", "s", "d", "1", {"1"}},
+        {"python", "[DEFAULT]\nd = 1\n", "t", "d", nullptr, {}},  // no section, no default
+        {"python", "[s]\nk =\n", "s", "k", "", {""}},
+        {"python", "[a] b]\nk = 1\n", "a] b", "k", "1", {"1"}},  // the last ']' closes
+        // php: ';' anywhere outside closed quotes, quotes dropped when they wrap the value
+        {"php", "[s]\nk = \"a;b\" ; c\n", "s", "k", "a;b", {"a;b"}},
+        {"php", "[s]\nk = \"a;b\n", "s", "k", "\"a", {"\"a"}},
+        {"php", "[s]\nk = \"x\" y\n", "s", "k", "\"x\" y", {"\"x\" y"}},
+        {"php", "[s]\nk = a # b\n", "s", "k", "a # b", {"a # b"}},
+        {"php", "[s]\nextension=a\nextension=b\n", "s", "extension", "b", {"a", "b"}},
+        {"php", "k = top\n[s]\n", "", "k", "top", {"top"}},
+        // mysql: '#' anywhere outside quotes, escapes, keys without value, groups without case
+        {"mysql", "[mysqld]\nport = 3306 # c\n", "mysqld", "port", "3306", {"3306"}},
+        {"mysql", "[s]\nk = 'a#b'\n", "s", "k", "a#b", {"a#b"}},
+        {"mysql", "[s]\nk = a\\sb\\\\c\\qd\n", "s", "k", "a b\\c\\qd", {"a b\\c\\qd"}},
+        {"mysql", "[s]\nskip-name-resolve\n", "s", "skip-name-resolve", "", {""}},
+        {"mysql", "[S]\nk = 1\n[s]\nk = 2\n", "s", "k", "2", {"1", "2"}},
+        {"mysql", "[s]\n!include /etc/x.cnf\nk = 1\n", "s", "k", "1", {"1"}},
+        // desktop: '#' only at the start, values keep their end, no inline comments
+        {"desktop", "[Desktop Entry]\nName=App \nName[de]=Anw\n", "Desktop Entry", "Name", "App ", {"App "}},
+        {"desktop", "[Desktop Entry]\nCategories=A;B;\n", "Desktop Entry", "Categories", "A;B;", {"A;B;"}},
+        {"desktop", "[g]\nk=1\n[h]\n[g]\nk=2\n", "g", "k", "2", {"1", "2"}},
+        // systemd: '#' and ';' lines, backslash continuation, an empty value resets the list
+        {"systemd", "[Service]\nExecStart=/bin/a \\\n  --b\n", "Service", "ExecStart", "/bin/a  --b",
+         {"/bin/a  --b"}},
+        {"systemd", "[Service]\nExecStart=/bin/a \\\n# c\n  --b\n", "Service", "ExecStart", "/bin/a  --b",
+         {"/bin/a  --b"}},
+        {"systemd", "[Service]\nEnvironment=A=1\nEnvironment=\nEnvironment=B=2\nEnvironment=C=3\n", "Service",
+         "Environment", "C=3", {"B=2", "C=3"}},
+        {"systemd", "[Service]\nUser = root ; not a comment\n", "Service", "User", "root ; not a comment",
+         {"root ; not a comment"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.dialect) + ": " + c.text);
+        const IniEditor editor(c.text, preset(c.dialect));
+        EXPECT_TRUE(editor.problems().empty());
+        EXPECT_EQ(editor.keyExists(c.section, c.key), c.read != nullptr);
+        EXPECT_EQ(editor.read(c.section, c.key, "\x01"), c.read != nullptr ? c.read : "\x01");
+        EXPECT_EQ(editor.values(c.section, c.key), c.values);
+    }
+}
+
+// Lines the owner rejects, with the line number iniedit reports.
+TEST(Dialect, RejectedLines) {
+    struct Case {
+        const char* dialect;
+        const char* text;
+        std::size_t line;  // 0: accepted
+    };
+    const Case cases[] = {
+        {"classic", "anything\n[s\n= v\n", 0},
+        {"python", "k = 1\n[s]\n", 1},  // no section header
+        {"python", "[s]\nflag\n", 2},
+        {"python", "[s]\n= v\n", 2},
+        {"php", "[s]\n [t]\n", 2},
+        {"php", "[s]\nk{x} = 1\n", 2},
+        {"php", "[s]\nk = 1\n[t]\n[s]\n", 4},  // PHP would drop the first [s]
+        {"php", "[s\n", 1},
+        {"mysql", "k = 1\n[s]\n", 1},
+        {"mysql", "\xEF\xBB\xBF[s]\nk = 1\n", 1},  // not skipped: the mark makes a key
+        {"mysql", "[s]\nflag\n", 0},
+        {"desktop", "[g]\n; k = 1\nflag\n", 3},
+        {"desktop", "[g] x\n", 1},
+        {"desktop", "[g]\n=v\n", 2},
+        {"systemd", "[Unit]\r\nDescription=x\r\n[Service\r\n", 3},
+        {"systemd", "Description=x\n[Unit]\n", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.dialect) + ": " + c.text);
+        const auto problems = IniEditor(c.text, preset(c.dialect)).problems();
+        ASSERT_EQ(problems.empty(), c.line == 0);
+        if (c.line != 0) {
+            EXPECT_EQ(problems.front().line, c.line);
+            EXPECT_FALSE(problems.front().what.empty());
+        }
+    }
+}
+
+TEST(Dialect, NamesWithoutCaseKeepTheirSpelling) {
+    IniEditor mysql("[MySQLd]\nPort = 1\n", preset("mysql"));
+    EXPECT_EQ(mysql.sectionNames(), Values{"MySQLd"});
+    EXPECT_FALSE(mysql.keyExists("mysqld", "port"));  // keys keep their case
+    ASSERT_EQ(mysql.write("MYSQLD", "Port", "2").status, IniEditStatus::changed);
+    EXPECT_EQ(mysql.text(), "[MySQLd]\nPort = 2\n");
+
+    IniEditor python("[s]\nMyKey = 1\n", preset("python"));
+    ASSERT_EQ(python.write("s", "mykey", "2").status, IniEditStatus::changed);
+    EXPECT_EQ(python.text(), "[s]\nMyKey = 2\n");
+    EXPECT_EQ(python.keyNames("s"), Values{"MyKey"});
+}
+
+// Each edit of a key with several values: the text before and after.
+TEST(Dialect, MultiValueEdits) {
+    enum class Op { set, setAll, add, delValue, delKey };
+    struct Case {
+        const char* name;
+        const char* dialect;
+        const char* before;
+        const char* section;
+        const char* key;
+        Op op;
+        const char* value;
+        const char* after;
+        IniEditStatus status;
+    };
+    const Case cases[] = {
+        {"set changes the first under first-wins", "classic", "[s]\nk = 1\nk = 2\n", "s", "k", Op::set, "3",
+         "[s]\nk = 3\nk = 2\n", IniEditStatus::changed},
+        {"set changes the last under last-wins", "php", "[s]\nk = 1\nk = 2\n", "s", "k", Op::set, "3",
+         "[s]\nk = 1\nk = 3\n", IniEditStatus::changed},
+        {"set --all keeps one line", "mysql", "[s]\nk = 1\nj = x\nk = 2\n", "s", "k", Op::setAll, "3",
+         "[s]\nj = x\nk = 3\n", IniEditStatus::changed},
+        {"add goes after the key's last line", "php", "[s]\nextension=a\nextension=b\nx=1\n", "s", "extension",
+         Op::add, "c", "[s]\nextension=a\nextension=b\nextension=c\nx=1\n", IniEditStatus::changed},
+        {"add to an absent key adds it", "systemd", "[Service]\nType=simple\n", "Service", "Environment", Op::add,
+         "A=1", "[Service]\nType=simple\nEnvironment=A=1\n", IniEditStatus::changed},
+        {"del VALUE removes only those lines", "mysql", "[s]\nk = 1\nk = 2\nk = '1'\n", "s", "k", Op::delValue,
+         "1", "[s]\nk = 2\n", IniEditStatus::changed},
+        {"del VALUE of a value not there", "mysql", "[s]\nk = 1\n", "s", "k", Op::delValue, "2", "[s]\nk = 1\n",
+         IniEditStatus::absent},
+        {"a deleted key takes its continuation lines", "python", "[s]\nk = 1\n  2\nj = 3\n", "s", "k",
+         Op::delKey, "", "[s]\nj = 3\n", IniEditStatus::changed},
+        {"a set replaces the continuation lines", "python", "[s]\nk = 1\n  2\nj = 3\n", "s", "k", Op::set, "x",
+         "[s]\nk = x\nj = 3\n", IniEditStatus::changed},
+        {"a backslash continuation goes with its key", "systemd", "[Service]\nExecStart=/a \\\n  -b\nType=x\n",
+         "Service", "ExecStart", Op::delKey, "", "[Service]\nType=x\n", IniEditStatus::changed},
+        {"a key without a value gets one", "mysql", "[s]\nskip-name-resolve\n", "s", "skip-name-resolve", Op::set,
+         "1", "[s]\nskip-name-resolve=1\n", IniEditStatus::changed},
+        {"a new key after a header does not swallow a deeper line", "python", "[s]\n  [t]\nx = 1\n", "s", "k",
+         Op::set, "v", "[s]\n  k = v\n  [t]\nx = 1\n", IniEditStatus::changed},
+        {"a value that needs quotes gets them", "php", "[s]\nk = 1\n", "s", "k", Op::set, "a;b",
+         "[s]\nk = \"a;b\"\n", IniEditStatus::changed},
+        {"a value that needs escapes gets them", "mysql", "[s]\nk = 1\n", "s", "k", Op::set, "a\\b#c",
+         "[s]\nk = \"a\\\\b#c\"\n", IniEditStatus::changed},
+        {"a blank the owner trims is refused", "python", "[s]\nk = 1\n", "s", "k", Op::set, " x",
+         "[s]\nk = 1\n", IniEditStatus::refused},
+        {"a trailing backslash would continue", "systemd", "[Service]\nk=1\n", "Service", "k", Op::set, "a\\",
+         "[Service]\nk=1\n", IniEditStatus::refused},
+        {"no keys above the first header", "desktop", "[g]\n", "", "k", Op::set, "1", "[g]\n",
+         IniEditStatus::refused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IniEditor editor(c.before, preset(c.dialect));
+        ini::IniEditResult result;
+        switch (c.op) {
+        case Op::set: result = editor.write(c.section, c.key, c.value); break;
+        case Op::setAll: result = editor.writeAll(c.section, c.key, c.value); break;
+        case Op::add: result = editor.add(c.section, c.key, c.value); break;
+        case Op::delValue: result = editor.delValue(c.section, c.key, c.value); break;
+        case Op::delKey: result = editor.delKey(c.section, c.key); break;
+        }
+        EXPECT_EQ(result.status, c.status) << result.reason;
+        EXPECT_EQ(editor.text(), c.after);
+        if (c.status == IniEditStatus::changed && (c.op == Op::set || c.op == Op::setAll)) {
+            EXPECT_EQ(IniEditor(editor.text(), preset(c.dialect)).read(c.section, c.key, "\x01"), c.value);
+        }
+    }
+}
+
+// Every preset writes each value so that it reads back, or refuses it and
+// leaves the text alone: never a value that reads differently.
+TEST(Dialect, WritesReadBackOrAreRefused) {
+    const char* values[] = {"plain", " lead", "tail ", "a;b", "a#b", "a\\b", "\"q\"", "'q'",
+                            "tail\\", "",      "a = b", "[x]", "a\tb",  "x\r",   "\xC3\xBC"};
+    for (const auto& name : IniDialect::presetNames()) {
+        for (const char* value : values) {
+            SCOPED_TRACE(name + ": " + value);
+            const std::string text = "[s]\nk = 1\nj = 2\n";
+            IniEditor editor(text, preset(name));
+            const auto result = editor.write("s", "k", value);
+            const IniEditor reread(editor.text(), preset(name));
+            if (result.status == IniEditStatus::refused) {
+                EXPECT_EQ(editor.text(), text);
+                EXPECT_FALSE(result.reason.empty());
+            } else {
+                EXPECT_EQ(reread.read("s", "k", "\x01"), value);
+            }
+            EXPECT_EQ(reread.read("s", "j", ""), "2");
+        }
+    }
+}
+
+}  // namespace
