@@ -184,6 +184,24 @@ void render(benchmark::State& state, const Input* in) {
     });
 }
 
+// The scanner under the preset numbered P, on the same text: what a
+// dialect's rules cost beside classic's.
+template <std::size_t P>
+void scanPreset(benchmark::State& state, const Input* in) {
+    ini::IniDialect dialect;
+    ini::IniDialect::byName(ini::IniDialect::presetNames().at(P), dialect);
+    measure(state, [&] {
+        ini::IniScanner scanner(in->text(), dialect);
+        std::size_t keys = 0;
+        for (ini::IniLine line; scanner.next(line);) {
+            keys += line.kind == ini::IniLineKind::key && line.hasValue ? 1 : 0;
+            benchmark::DoNotOptimize(line.value.data());
+        }
+        benchmark::DoNotOptimize(keys);
+        return in->text().size();
+    });
+}
+
 // The scanner alone, as a caller that reads a file without building a
 // document uses it: every line classified, every key line's parts at hand.
 void scan(benchmark::State& state, const Input* in) {
@@ -542,6 +560,12 @@ void registerAll() {
         // through the editor beside the same set through the document.
         {"scan", "ini", scan},
         {"scan", "load", loadMemory},
+        {"scan", "dialect_classic", scanPreset<0>},
+        {"scan", "dialect_python", scanPreset<1>},
+        {"scan", "dialect_php", scanPreset<2>},
+        {"scan", "dialect_mysql", scanPreset<3>},
+        {"scan", "dialect_desktop", scanPreset<4>},
+        {"scan", "dialect_systemd", scanPreset<5>},
         {"set_one", "ini", setOneWithEditor},
         {"set_one", "document", setOneWithDocument},
         {"read_every_key", "ini", readEveryKey},

@@ -8,14 +8,6 @@ namespace {
 
 constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::bitset<256> chars(std::string_view list) {
-    std::bitset<256> out;
-    for (const char c : list) {
-        out.set(static_cast<unsigned char>(c));
-    }
-    return out;
-}
-
 // The presets, one row each, with the program whose reading they imitate.
 struct Preset {
     const char* name;
@@ -37,18 +29,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
-std::string IniDialect::commentCharList() const {
-    std::string out;
-    for (std::size_t c = 0; c < commentChars.size(); ++c) {
-        if (commentChars.test(c)) {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 void IniDialect::setCommentChars(std::string_view list) {
-    commentChars = chars(list);
+    commentChars = std::string(list);
     if (inlineComments != InlineComments::none || quotes == Quotes::classic) {
         inlineCommentChars = commentChars;
     }
@@ -65,7 +47,7 @@ bool IniDialect::sameKey(std::string_view a, std::string_view b) const {
 IniDialect IniDialect::classic(char commentChar) {
     IniDialect d;
     d.name = "classic";
-    d.commentChars.set(static_cast<unsigned char>(commentChar));
+    d.commentChars = std::string(1, commentChar);
     d.inlineCommentChars = d.commentChars;
     d.inlineComments = InlineComments::anywhere;
     d.quotes = Quotes::classic;
@@ -77,7 +59,7 @@ IniDialect IniDialect::classic(char commentChar) {
 IniDialect IniDialect::python() {
     IniDialect d;
     d.name = "python";
-    d.commentChars = chars("#;");
+    d.commentChars = "#;";
     d.delimiters = "=:";
     d.continuation = Continuation::indented;
     d.noDelimiter = NoDelimiter::error;
@@ -94,8 +76,8 @@ IniDialect IniDialect::python() {
 IniDialect IniDialect::php() {
     IniDialect d;
     d.name = "php";
-    d.commentChars = chars(";");
-    d.inlineCommentChars = chars(";");
+    d.commentChars = ";";
+    d.inlineCommentChars = ";";
     d.inlineComments = InlineComments::anywhere;
     d.quotes = Quotes::php;
     d.lastValueWins = true;
@@ -110,8 +92,8 @@ IniDialect IniDialect::php() {
 IniDialect IniDialect::mysql() {
     IniDialect d;
     d.name = "mysql";
-    d.commentChars = chars("#;");
-    d.inlineCommentChars = chars("#");
+    d.commentChars = "#;";
+    d.inlineCommentChars = "#";
     d.inlineComments = InlineComments::anywhere;
     d.quotes = Quotes::mysql;
     d.escapes = Escapes::mysql;
@@ -130,7 +112,7 @@ IniDialect IniDialect::mysql() {
 IniDialect IniDialect::desktop() {
     IniDialect d;
     d.name = "desktop";
-    d.commentChars = chars("#");
+    d.commentChars = "#";
     d.noDelimiter = NoDelimiter::error;
     d.lastValueWins = true;
     d.keysAboveFirstHeaderAreErrors = true;
@@ -145,7 +127,7 @@ IniDialect IniDialect::desktop() {
 IniDialect IniDialect::systemd() {
     IniDialect d;
     d.name = "systemd";
-    d.commentChars = chars("#;");
+    d.commentChars = "#;";
     d.continuation = Continuation::backslash;
     d.lastValueWins = true;
     d.emptyValueResetsList = true;

@@ -8,7 +8,6 @@
 
 #include "IniExport.h"
 
-#include <bitset>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,9 +51,9 @@ struct INI_API IniDialect {
 
     std::string name;
     // Characters that start a full-line comment (after blanks).
-    std::bitset<256> commentChars;
+    std::string commentChars;
     // Characters that start an inline comment, and where.
-    std::bitset<256> inlineCommentChars;
+    std::string inlineCommentChars;
     InlineComments inlineComments = InlineComments::none;
     std::string delimiters = "=";  // the first one on a line splits key and value
     Quotes quotes = Quotes::none;
@@ -96,12 +95,10 @@ struct INI_API IniDialect {
     // Blanks trimmed around names and values, besides ' ', '\t' and '\r'.
     std::string extraBlanks;
 
-    // The comment characters as a string, in byte order.
-    std::string commentCharList() const;
     // Replaces the full-line and inline comment characters by `chars`.
     void setCommentChars(std::string_view chars);
-    bool isComment(char c) const { return commentChars.test(static_cast<unsigned char>(c)); }
-    bool isInlineComment(char c) const { return inlineCommentChars.test(static_cast<unsigned char>(c)); }
+    bool isComment(char c) const { return is_one_of(c, commentChars); }
+    bool isInlineComment(char c) const { return is_one_of(c, inlineCommentChars); }
     bool sameSection(std::string_view a, std::string_view b) const;
     bool sameKey(std::string_view a, std::string_view b) const;
 
@@ -121,6 +118,11 @@ struct INI_API IniDialect {
     // The preset called `name`; false when there is none.
     static bool byName(std::string_view name, IniDialect& out);
     static std::vector<std::string> presetNames();
+
+private:
+    static bool is_one_of(char c, const std::string& set) {
+        return set.size() == 1 ? c == set.front() : set.find(c) != std::string::npos;
+    }
 };
 
 // Whether two names are equal ignoring ASCII case.

@@ -76,7 +76,7 @@ std::optional<std::string> written_value(std::string_view value, const IniDialec
         return std::nullopt;
     }
     bool quoted = is_trimmed(value.front()) || is_trimmed(value.back()) || value.front() == '"';
-    for (const char c : dialect.commentCharList()) {
+    for (const char c : dialect.commentChars) {
         quoted = quoted || detail::valueNeedsQuotes(value, c);
     }
     if (quoted && value.find('"') != std::string_view::npos) {
@@ -295,7 +295,8 @@ struct IniEditor::Index {
     void remove(LineId id, Section* section);
     // Gives the last line (which has none) a line ending.
     void terminate(LineId id, std::string_view eol);
-    std::string_view lineEnding() const;
+    // Reads the first line when nothing was read yet.
+    std::string_view lineEnding();
     LineId firstKeyLine() const;
     LineId lastKeyLine() const;
     const std::string& text();
@@ -622,7 +623,10 @@ void IniEditor::Index::terminate(LineId id, std::string_view eol) {
 }
 
 // The line ending the text uses: that of its first line.
-std::string_view IniEditor::Index::lineEnding() const {
+std::string_view IniEditor::Index::lineEnding() {
+    if (head == noLine) {
+        readLine();
+    }
     if (head == noLine || !lines[head].newline) {
         return "\n";
     }
@@ -709,7 +713,7 @@ IniEditor::IniEditor(std::string text, char commentChar) : IniEditor(std::move(t
 
 IniEditor::IniEditor(std::string text, IniDialect dialect)
     : index_(std::make_unique<Index>(std::move(text), std::move(dialect))) {
-    const std::string comments = index_->dialect.commentCharList();
+    const std::string comments = index_->dialect.commentChars;
     commentChar_ = comments.empty() ? '\0' : comments.front();
 }
 

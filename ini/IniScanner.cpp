@@ -8,15 +8,38 @@ namespace {
 // Blank, tab and carriage return: a CR from a CRLF line is trimmed like a
 // blank wherever a line or a part of it is trimmed. Some owners trim more.
 struct Blanks {
-    std::string_view extra;
+    std::string_view extra;  // control characters only
     bool operator()(char c) const {
-        return c == ' ' || c == '\t' || c == '\r' || (!extra.empty() && extra.find(c) != std::string_view::npos);
+        return c == ' ' || c == '\t' || c == '\r' ||
+               (static_cast<unsigned char>(c) < 0x20 && !extra.empty() && extra.find(c) != std::string_view::npos);
     }
 };
 
+// The first of `chars` in `s`: one memchr for a single character.
+[[gnu::always_inline]] inline std::size_t find_any(std::string_view s, std::string_view chars) {
+    if (chars.empty()) {
+        return std::string_view::npos;
+    }
+    if (chars.size() == 1) {
+        return s.find(chars.front());
+    }
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (chars.find(s[i]) != std::string_view::npos) {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
 // Trimming keeps the view's place: an all-blank string trims to an empty
 // view at its end, so positions can still be taken from it.
-std::string_view ltrim(std::string_view s, Blanks blank) {
+// Blank, tab and CR only: the rule of most owners, and the fast path.
+struct PlainBlanks {
+    bool operator()(char c) const { return c == ' ' || c == '\t' || c == '\r'; }
+};
+
+template <typename Blank>
+[[gnu::always_inline]] inline std::string_view ltrim(std::string_view s, Blank blank) {
     std::size_t first = 0;
     while (first < s.size() && blank(s[first])) {
         ++first;
@@ -24,7 +47,8 @@ std::string_view ltrim(std::string_view s, Blanks blank) {
     return s.substr(first);
 }
 
-std::string_view rtrim(std::string_view s, Blanks blank) {
+template <typename Blank>
+[[gnu::always_inline]] inline std::string_view rtrim(std::string_view s, Blank blank) {
     std::size_t size = s.size();
     while (size > 0 && blank(s[size - 1])) {
         --size;
@@ -32,7 +56,10 @@ std::string_view rtrim(std::string_view s, Blanks blank) {
     return s.substr(0, size);
 }
 
-std::string_view trim(std::string_view s, Blanks blank) { return rtrim(ltrim(s, blank), blank); }
+template <typename Blank>
+[[gnu::always_inline]] inline std::string_view trim(std::string_view s, Blank blank) {
+    return rtrim(ltrim(s, blank), blank);
+}
 
 std::size_t offset(std::string_view part, const char* base) {
     return static_cast<std::size_t>(part.data() - base);
@@ -66,8 +93,8 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
 
 // The classic value: quoted verbatim, or bare up to the comment character
 // (which in the first position belongs to the value). Offsets from `base`.
-void scan_classic_value(IniLine& out, const char* base, std::string_view rest, const IniDialect& d) {
-    const Blanks blank{};
+[[gnu::always_inline]] inline void scan_classic_value(IniLine& out, const char* base, std::string_view rest, const IniDialect& d) {
+    const PlainBlanks blank{};
     std::string_view written = rest.substr(0, 0);
     std::string_view value;
     if (!rest.empty() && rest.front() == '"') {
@@ -82,13 +109,8 @@ void scan_classic_value(IniLine& out, const char* base, std::string_view rest, c
             rest = trim(rest.substr(closing + 1), blank);
         }
     } else {
-        std::size_t mark = std::string_view::npos;
-        for (std::size_t i = 1; i < rest.size(); ++i) {
-            if (d.isInlineComment(rest[i])) {
-                mark = i;
-                break;
-            }
-        }
+        std::size_t mark = rest.empty() ? std::string_view::npos : find_any(rest.substr(1), d.inlineCommentChars);
+        mark = mark == std::string_view::npos ? mark : mark + 1;
         if (mark == std::string_view::npos) {
             written = value = rest;
             rest = rest.substr(rest.size());
@@ -183,14 +205,28 @@ bool scan_header(IniLine& out, std::string_view line, const IniDialect& d) {
 // Fills every field of `out` that the kind of `raw` uses and resets the
 // others; `base` is where offsets count from. `raw` may run on over
 // continuation lines: its first line decides what it is.
-void classify(IniLine& out, std::string_view raw, const char* base, const IniDialect& d) {
+template <typename Blank>
+void classify_content(IniLine& out, std::string_view raw, std::string_view first, std::string_view left,
+                      const char* base, const IniDialect& d, Blank blank);
+
+template <typename Blank>
+[[gnu::always_inline]] inline void classify_as(IniLine& out, std::string_view raw, const char* base, const IniDialect& d, Blank blank) {
     out.begin = offset(raw, base);
     out.end = out.next = out.begin + raw.size();
-    out.section = out.key = out.value = {};
-    out.valueBegin = out.valueEnd = out.commentBegin = out.commentEnd = 0;
-    out.hasValue = out.setsInlineComment = out.stores = out.noValue = out.registers = false;
+    // Each reset separately: a chained one reads back what it just stored.
+    out.section = {};
+    out.key = {};
+    out.value = {};
+    out.valueBegin = 0;
+    out.valueEnd = 0;
+    out.commentBegin = 0;
+    out.commentEnd = 0;
+    out.hasValue = false;
+    out.setsInlineComment = false;
+    out.stores = false;
+    out.noValue = false;
+    out.registers = false;
     out.problem = nullptr;
-    const Blanks blank{d.extraBlanks};
     const std::size_t firstEnd = d.continuation == IniDialect::Continuation::none ? raw.size() : raw.find('\n');
     const std::string_view first = raw.substr(0, firstEnd);
     // Comments are recognised before headers, so with '[' as a comment
@@ -201,6 +237,15 @@ void classify(IniLine& out, std::string_view raw, const char* base, const IniDia
         out.kind = IniLineKind::comment;
         return;
     }
+    classify_content(out, raw, first, left, base, d, blank);
+}
+
+// The rest of classify_as for a line that is no comment: apart, so that
+// comment lines, the most common kind, take the short way.
+template <typename Blank>
+[[gnu::noinline]] void classify_content(IniLine& out, std::string_view raw, std::string_view first,
+                                        std::string_view left, const char* base, const IniDialect& d, Blank blank) {
+    const std::size_t firstEnd = first.size() == raw.size() ? std::string_view::npos : first.size();
     out.kind = IniLineKind::other;
     const std::string_view line = rtrim(left, blank);
     if (line.front() == '[' && left.size() != first.size() && d.indentedHeaderIsError) {
@@ -219,7 +264,7 @@ void classify(IniLine& out, std::string_view raw, const char* base, const IniDia
     if (d.quotes == IniDialect::Quotes::php || d.quotes == IniDialect::Quotes::mysql) {
         whole = rtrim(whole.substr(0, inline_comment(whole, d)), blank);
     }
-    const auto delimiter = whole.find_first_of(d.delimiters);
+    const auto delimiter = find_any(whole, d.delimiters);
     if (delimiter == std::string_view::npos) {
         if (whole.empty()) {
             return;
@@ -239,7 +284,7 @@ void classify(IniLine& out, std::string_view raw, const char* base, const IniDia
         out.problem = "a key line without a key";
         return;
     }
-    if (out.key.find_first_of(d.forbiddenKeyChars) != std::string_view::npos) {
+    if (!d.forbiddenKeyChars.empty() && find_any(out.key, d.forbiddenKeyChars) != std::string_view::npos) {
         out.problem = "a key holding a character its owner rejects";
         return;
     }
@@ -255,6 +300,14 @@ void classify(IniLine& out, std::string_view raw, const char* base, const IniDia
         to = d.trimValueEnd ? offset(line, raw.data()) + line.size() : first.size();
     }
     scan_value(out, base, raw.substr(from, to - from), d);
+}
+
+void classify(IniLine& out, std::string_view raw, const char* base, const IniDialect& d) {
+    if (d.extraBlanks.empty()) {
+        classify_as(out, raw, base, d, PlainBlanks{});
+    } else {
+        classify_as(out, raw, base, d, Blanks{d.extraBlanks});
+    }
 }
 
 // Decodes the escapes of `value` into `out`.

@@ -64,8 +64,6 @@ struct IniLine {
     // A header that registers its section (classic: none whose name holds
     // '['; they still open the section).
     bool registers = false;
-    // Why the owner of the dialect rejects this line, or null.
-    const char* problem = nullptr;
 
     // From an IniScanner that tracks stores: whether the loader keeps this
     // line as a header or key of the document, that is whether it registers
@@ -73,6 +71,9 @@ struct IniLine {
     // a new key in a section the document writes (a listed one, or the one
     // above the first header). Every other line is kept as text.
     bool stores = false;
+
+    // Why the owner of the dialect rejects this line, or null.
+    const char* problem = nullptr;
 };
 
 // Classifies `line` (without its '\n'), read with `commentChar`.

@@ -276,6 +276,50 @@ TEST_F(IniEdit, ListAndFormats) {
     });
 }
 
+TEST_F(IniEdit, Dialects) {
+    const std::string php = "[PHP]\nextension=a ; first\nextension=b\nmemory_limit = 128M\n";
+    const std::string unit = "[Service]\nEnvironment=A=1\nEnvironment=\nEnvironment=B=2\nExecStart=/bin/a \\\n  -v\n";
+    const std::string mysql = "# c\n[mysqld]\nskip-name-resolve\nport = 3306 # c\n[MYSQLD]\nport = 3307\n";
+    expectRuns({
+        {"get reads the owner's value", php, {"--dialect=php", "get", "f.ini", "PHP", "extension"}, 0, "b\n", php},
+        {"get --all reads every value", php, {"--dialect=php", "--all", "get", "f.ini", "PHP", "extension"}, 0,
+         "a\nb\n", php},
+        {"get --all as json", unit, {"--dialect=systemd", "--all", "--format=json", "get", "f.ini", "Service",
+         "Environment"}, 0, "[\"B=2\"]\n", unit},
+        {"a continuation joined", unit, {"--dialect=systemd", "get", "f.ini", "Service", "ExecStart"}, 0,
+         "/bin/a  -v\n", unit},
+        {"dump as json, groups merged without case", mysql, {"--dialect=mysql", "--format=json", "dump", "f.ini"},
+         0, "{\"mysqld\":{\"skip-name-resolve\":\"\",\"port\":\"3307\"}}\n", mysql},
+        {"dump --all", mysql, {"--dialect=mysql", "--format=json", "--all", "dump", "f.ini"}, 0,
+         "{\"mysqld\":{\"skip-name-resolve\":[\"\"],\"port\":[\"3306\",\"3307\"]}}\n", mysql},
+        {"dump as text", php, {"--dialect=php", "dump", "f.ini"}, 0, "[PHP]\nextension=b\nmemory_limit=128M\n",
+         php},
+        {"add a value", php, {"--dialect=php", "add", "f.ini", "PHP", "extension", "c"}, 0, "",
+         "[PHP]\nextension=a ; first\nextension=b\nextension=c\nmemory_limit = 128M\n"},
+        {"del one value", php, {"--dialect=php", "del", "f.ini", "PHP", "extension", "a"}, 0, "",
+         "[PHP]\nextension=b\nmemory_limit = 128M\n"},
+        {"del a value that is not there", php, {"--existing", "--dialect=php", "del", "f.ini", "PHP", "extension",
+         "z"}, 1, "", php, "iniedit: f.ini: no value 'z' of key 'extension' in section 'PHP'"},
+        {"set changes the line get reads", php, {"--dialect=php", "set", "f.ini", "PHP", "extension", "z"}, 0, "",
+         "[PHP]\nextension=a ; first\nextension=z\nmemory_limit = 128M\n"},
+        {"set --all leaves one line", php, {"--dialect=php", "--all", "set", "f.ini", "PHP", "extension", "z"}, 0,
+         "", "[PHP]\nextension=z\nmemory_limit = 128M\n"},
+        {"a value quoted as the owner needs", php, {"--dialect=php", "set", "f.ini", "PHP", "memory_limit", "1;2"},
+         0, "", "[PHP]\nextension=a ; first\nextension=b\nmemory_limit = \"1;2\"\n"},
+        {"batch add", php, {"--dialect=php", "batch", "f.ini"}, 0, "",
+         "[PHP]\nextension=a ; first\nextension=b\nextension=c\nmemory_limit = 128M\n", "", "add\tPHP\textension\tc\n"},
+        {"several comment characters", "# c\n; d\n[s]\nk = 1 # e\n", {"-c", "#;", "get", "f.ini", "s", "k"}, 0,
+         "1\n", "# c\n; d\n[s]\nk = 1 # e\n"},
+        {"a line the owner rejects names its line", "[s]\nk = 1\nflag\n",
+         {"--dialect=python", "get", "f.ini", "s", "k"}, 3, "", "[s]\nk = 1\nflag\n",
+         "iniedit: f.ini:3: a line that is neither a header, a key nor a comment (python rejects the file)"},
+        {"unknown dialect", php, {"--dialect=toml", "get", "f.ini", "PHP", "x"}, 2, "", php,
+         "iniedit: unknown dialect 'toml' (known: classic, python, php, mysql, desktop, systemd)"},
+        {"--all is for get, set and dump", php, {"--all", "list", "f.ini"}, 2, "", php,
+         "iniedit: --all is for get, set and dump"},
+    });
+}
+
 TEST_F(IniEdit, BatchIsOneLoadAndOneSave) {
     const std::string text = "[s]\nk = 1\n";
     expectRuns({
