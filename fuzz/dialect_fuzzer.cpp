@@ -75,14 +75,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string value = in.byte() % 2 == 0 ? in.name() : in.text(16);
         ini::IniEditResult result;
         switch (op) {
-        case 0: result = editor.write(section, key, value); break;
-        case 1: result = editor.writeAll(section, key, value); break;
-        case 2: result = editor.add(section, key, value); break;
-        case 3: result = editor.delValue(section, key, value); break;
-        default: result = editor.delKey(section, key); break;
+        case 0:
+            result = editor.write(section, key, value);
+            break;
+        case 1:
+            result = editor.writeAll(section, key, value);
+            break;
+        case 2:
+            result = editor.add(section, key, value);
+            break;
+        case 3:
+            result = editor.delValue(section, key, value);
+            break;
+        default:
+            result = editor.delKey(section, key);
+            break;
         }
-        const std::string what = dialect.name + ": op " + std::to_string(op) + " on [" + section + "] " + key +
-                                 " = " + value + "\n" + before + "\n=>\n" + editor.text();
+        const std::string what = dialect.name + ": op " + std::to_string(op) + " on [" + section + "] " +
+                                 key + " = " + value + "\n" + before + "\n=>\n" + editor.text();
         if (result.status != ini::IniEditStatus::changed) {
             fuzz::require(editor.text() == before, "an edit that changes nothing leaves the text", what);
         }

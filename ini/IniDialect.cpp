@@ -29,8 +29,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
-void IniDialect::setCommentChars(std::string_view list) {
-    commentChars = std::string(list);
+void IniDialect::setCommentChars(std::string_view chars) {
+    commentChars = std::string(chars);
     if (inlineComments != InlineComments::none || quotes == Quotes::classic) {
         inlineCommentChars = commentChars;
     }

@@ -69,7 +69,7 @@ struct INI_API IniDialect {
     // The owner drops what an earlier section of the same name held; such a
     // file is reported, since an edit could land in the dropped part.
     bool repeatedSectionsReplace = false;
-    bool trimValueEnd = true;     // blanks at a value's end are dropped
+    bool trimValueEnd = true;  // blanks at a value's end are dropped
     bool emptyKeyIsError = false;
     std::string forbiddenKeyChars;  // bytes the owner rejects in a key
     // Which value of a repeated key a lookup returns; every value is kept

@@ -63,7 +63,8 @@ NameMap<T> name_map(bool fold) {
 // The value as it must be written so that the loader reads `value` back, or
 // a reason why it cannot be. Quotes protect blanks, tabs and CRs at the ends
 // (the loader trims them), comment characters, and a leading quote.
-std::optional<std::string> written_value(std::string_view value, const IniDialect& dialect, std::string& reason) {
+std::optional<std::string> written_value(std::string_view value, const IniDialect& dialect,
+                                         std::string& reason) {
     if (value.find('\n') != std::string_view::npos) {
         reason = "a value cannot hold a newline";
         return std::nullopt;
@@ -166,7 +167,8 @@ std::vector<std::string> value_candidates(std::string_view value, const IniDiale
 
 // Whether `line`, alone, is a line of `key` in every dialect-relevant way
 // and reads as `value`.
-bool reads_back(std::string_view line, std::string_view key, std::string_view value, const IniDialect& dialect) {
+bool reads_back(std::string_view line, std::string_view key, std::string_view value,
+                const IniDialect& dialect) {
     const IniLine scanned = scanLine(line, dialect);
     return scanned.kind == IniLineKind::key && scanned.problem == nullptr && scanned.key == key &&
            scanned.hasValue && !scanned.noValue && valueOf(scanned, dialect) == value;
@@ -174,8 +176,8 @@ bool reads_back(std::string_view line, std::string_view key, std::string_view va
 
 // `value` as written after the delimiter so that `key` reads it back, or a
 // reason why no writing can.
-std::optional<std::string> checked_value(std::string_view key, std::string_view value, const IniDialect& dialect,
-                                         std::string& reason) {
+std::optional<std::string> checked_value(std::string_view key, std::string_view value,
+                                         const IniDialect& dialect, std::string& reason) {
     const auto written = written_value(value, dialect, reason);
     if (!written) {
         return std::nullopt;
@@ -259,7 +261,8 @@ struct IniEditor::Index {
     std::string valueAt(LineId id) const { return valueOf(scan(id), dialect); }
     // The section called `name`, created without lines when new.
     Section& sectionOf(std::string_view name) {
-        return sections.try_emplace(name, Section{{}, name_map<Key>(dialect.caseInsensitiveKeys)}).first->second;
+        return sections.try_emplace(name, Section{{}, name_map<Key>(dialect.caseInsensitiveKeys)})
+            .first->second;
     }
     Section* findSection(std::string_view name) {
         const auto found = sections.find(name);
@@ -312,8 +315,8 @@ struct IniEditor::Index {
     std::vector<Line> lines;
     LineId head = noLine;
     LineId tail = noLine;
-    NameMap<Section> sections;  // filled in as lookups need them
-    LineId topLastKey = noLine;                              // the last key line above the first header
+    NameMap<Section> sections;   // filled in as lookups need them
+    LineId topLastKey = noLine;  // the last key line above the first header
     // Headers that follow a blank line: whether the text separates its
     // sections with blank lines, which a new section then copies.
     std::size_t blankBeforeHeader = 0;
@@ -339,7 +342,9 @@ private:
 };
 
 IniEditor::Index::Index(std::string text, IniDialect rules)
-    : original(std::move(text)), dialect(std::move(rules)), reader(original, dialect),
+    : original(std::move(text)),
+      dialect(std::move(rules)),
+      reader(original, dialect),
       sections(name_map<Section>(dialect.caseInsensitiveSections)) {
     byteOrderMark =
         std::string_view(original).substr(0, dialect.skipsByteOrderMark ? byteOrderMarkLength(original) : 0);
@@ -709,7 +714,8 @@ const std::string& IniEditor::Index::text() {
     return assembled;
 }
 
-IniEditor::IniEditor(std::string text, char commentChar) : IniEditor(std::move(text), IniDialect::classic(commentChar)) {}
+IniEditor::IniEditor(std::string text, char commentChar)
+    : IniEditor(std::move(text), IniDialect::classic(commentChar)) {}
 
 IniEditor::IniEditor(std::string text, IniDialect dialect)
     : index_(std::make_unique<Index>(std::move(text), std::move(dialect))) {
@@ -738,7 +744,7 @@ const IniDialect& IniEditor::dialect() const { return index_->dialect; }
 std::size_t IniEditor::bytesScanned() const { return index_->scanned; }
 
 std::optional<std::pair<LineId, IniLine>> IniEditor::Index::readingLine(std::string_view section,
-                                                                       std::string_view key) {
+                                                                        std::string_view key) {
     if (!dialect.lastValueWins) {
         auto found = definingLine(section, key);
         if (found || dialect.defaultSection.empty()) {
@@ -832,8 +838,9 @@ std::vector<IniProblem> IniEditor::problems() const {
     std::size_t counted = 0;
     for (IniLine line; scanner.next(line);) {
         if (line.problem != nullptr) {
-            number += static_cast<std::size_t>(std::count(all.begin() + static_cast<std::ptrdiff_t>(counted),
-                                                          all.begin() + static_cast<std::ptrdiff_t>(line.begin), '\n'));
+            number += static_cast<std::size_t>(
+                std::count(all.begin() + static_cast<std::ptrdiff_t>(counted),
+                           all.begin() + static_cast<std::ptrdiff_t>(line.begin), '\n'));
             counted = line.begin;
             found.push_back({number, line.problem});
         }
@@ -908,7 +915,7 @@ IniEditResult IniEditor::writeAll(std::string_view section, std::string_view key
         return refused(reason);
     }
     // The line read() gives takes the value; every other line of the key goes.
-    const IniEditResult result = place(section, key, value, Placement::readLine);
+    IniEditResult result = place(section, key, value, Placement::readLine);
     Index& index = *index_;
     index.readAll();
     const auto kept = index.readingLine(section, key);
@@ -977,11 +984,12 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
     const std::string_view eol = index.lineEnding();
     // A new key line ends as the text's lines do, unless the dialect would
     // read the CR as part of the value.
-    const auto ended = [&](std::string line) {
+    const auto ended = [&](const std::string& line) {
         return eol.size() == 2 && reads_back(line + "\r", key, value, dialect) ? line + "\r" : line;
     };
     auto found = placement == Placement::readLine ? index.readingLine(section, key) : std::nullopt;
-    if (found && !dialect.defaultSection.empty() && !dialect.sameSection(index.sectionOfLine(found->first), section)) {
+    if (found && !dialect.defaultSection.empty() &&
+        !dialect.sameSection(index.sectionOfLine(found->first), section)) {
         found.reset();  // read from the default section: this section gets its own line
     }
     const bool defining = found.has_value();
@@ -1027,7 +1035,8 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
             return {IniEditStatus::changed, {}};
         }
         // A line without any value gets a blank before it when its '=' has one.
-        const bool blank = at == end && at >= 2 && dialect.delimiters.find(content[at - 1]) != std::string::npos &&
+        const bool blank = at == end && at >= 2 &&
+                           dialect.delimiters.find(content[at - 1]) != std::string::npos &&
                            (content[at - 2] == ' ' || content[at - 2] == '\t');
         std::string replaced(content.substr(0, at));
         replaced += blank ? " " : "";
@@ -1052,7 +1061,8 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         const LineId after = lastKey != noLine ? lastKey : (top ? noLine : target->headers.front());
         const LineId model = lastKey != noLine ? lastKey : index.firstKeyLine();
         const std::string_view modelText =
-            model == noLine ? std::string_view{} : index.lines[model].content.substr(0, index.lines[model].content.find('\n'));
+            model == noLine ? std::string_view{}
+                            : index.lines[model].content.substr(0, index.lines[model].content.find('\n'));
         const bool last = after != noLine && !index.lines[after].newline;
         if (last) {
             index.terminate(after, eol);  // a last line without a newline
@@ -1067,7 +1077,8 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
                     const std::string_view next = index.lines[at].content;
                     const std::size_t depth = std::min(next.find_first_not_of(" \t"), next.size());
                     if (depth > line.find_first_not_of(" \t")) {
-                        line = std::string(next.substr(0, depth)) + line.substr(line.find_first_not_of(" \t"));
+                        line =
+                            std::string(next.substr(0, depth)) + line.substr(line.find_first_not_of(" \t"));
                     }
                     break;
                 }
@@ -1085,8 +1096,9 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         return refused(reason);
     }
     const LineId model = index.lastKeyLine();
-    const std::string modelText(model == noLine ? std::string_view{}
-                                                : index.lines[model].content.substr(0, index.lines[model].content.find('\n')));
+    const std::string modelText(
+        model == noLine ? std::string_view{}
+                        : index.lines[model].content.substr(0, index.lines[model].content.find('\n')));
     if (index.tail != noLine && !index.lines[index.tail].newline) {
         index.terminate(index.tail, eol);
     }

@@ -11,7 +11,8 @@ struct Blanks {
     std::string_view extra;  // control characters only
     bool operator()(char c) const {
         return c == ' ' || c == '\t' || c == '\r' ||
-               (static_cast<unsigned char>(c) < 0x20 && !extra.empty() && extra.find(c) != std::string_view::npos);
+               (static_cast<unsigned char>(c) < 0x20 && !extra.empty() &&
+                extra.find(c) != std::string_view::npos);
     }
 };
 
@@ -81,7 +82,11 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
             quote = quote == 0 && closes ? '"' : 0;
         } else if (d.quotes == IniDialect::Quotes::mysql && (c == '"' || c == '\'') &&
                    (i == 0 || rest[i - 1] != '\\')) {
-            quote = quote == 0 ? c : (quote == c ? 0 : quote);
+            if (quote == 0) {
+                quote = c;
+            } else if (quote == c) {
+                quote = 0;
+            }
         } else if (quote == 0 && d.isInlineComment(c) &&
                    (d.inlineComments == IniDialect::InlineComments::anywhere ||
                     (i > 0 && (rest[i - 1] == ' ' || rest[i - 1] == '\t')))) {
@@ -93,7 +98,8 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
 
 // The classic value: quoted verbatim, or bare up to the comment character
 // (which in the first position belongs to the value). Offsets from `base`.
-[[gnu::always_inline]] inline void scan_classic_value(IniLine& out, const char* base, std::string_view rest, const IniDialect& d) {
+[[gnu::always_inline]] inline void scan_classic_value(IniLine& out, const char* base, std::string_view rest,
+                                                      const IniDialect& d) {
     const PlainBlanks blank{};
     std::string_view written = rest.substr(0, 0);
     std::string_view value;
@@ -109,7 +115,8 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
             rest = trim(rest.substr(closing + 1), blank);
         }
     } else {
-        std::size_t mark = rest.empty() ? std::string_view::npos : find_any(rest.substr(1), d.inlineCommentChars);
+        std::size_t mark =
+            rest.empty() ? std::string_view::npos : find_any(rest.substr(1), d.inlineCommentChars);
         mark = mark == std::string_view::npos ? mark : mark + 1;
         if (mark == std::string_view::npos) {
             written = value = rest;
@@ -210,7 +217,8 @@ void classify_content(IniLine& out, std::string_view raw, std::string_view first
                       const char* base, const IniDialect& d, Blank blank);
 
 template <typename Blank>
-[[gnu::always_inline]] inline void classify_as(IniLine& out, std::string_view raw, const char* base, const IniDialect& d, Blank blank) {
+[[gnu::always_inline]] inline void classify_as(IniLine& out, std::string_view raw, const char* base,
+                                               const IniDialect& d, Blank blank) {
     out.begin = offset(raw, base);
     out.end = out.next = out.begin + raw.size();
     // Each reset separately: a chained one reads back what it just stored.
@@ -227,7 +235,8 @@ template <typename Blank>
     out.noValue = false;
     out.registers = false;
     out.problem = nullptr;
-    const std::size_t firstEnd = d.continuation == IniDialect::Continuation::none ? raw.size() : raw.find('\n');
+    const std::size_t firstEnd =
+        d.continuation == IniDialect::Continuation::none ? raw.size() : raw.find('\n');
     const std::string_view first = raw.substr(0, firstEnd);
     // Comments are recognised before headers, so with '[' as a comment
     // character every header line is a comment. Only the start of a line
@@ -244,7 +253,8 @@ template <typename Blank>
 // comment lines, the most common kind, take the short way.
 template <typename Blank>
 [[gnu::noinline]] void classify_content(IniLine& out, std::string_view raw, std::string_view first,
-                                        std::string_view left, const char* base, const IniDialect& d, Blank blank) {
+                                        std::string_view left, const char* base, const IniDialect& d,
+                                        Blank blank) {
     const std::size_t firstEnd = first.size() == raw.size() ? std::string_view::npos : first.size();
     out.kind = IniLineKind::other;
     const std::string_view line = rtrim(left, blank);
@@ -273,7 +283,8 @@ template <typename Blank>
             out.kind = IniLineKind::key;
             out.key = whole;
             out.noValue = out.hasValue = true;
-            out.valueBegin = out.valueEnd = out.commentBegin = out.commentEnd = offset(whole, base) + whole.size();
+            out.valueBegin = out.valueEnd = out.commentBegin = out.commentEnd =
+                offset(whole, base) + whole.size();
         } else if (d.noDelimiter == IniDialect::NoDelimiter::error) {
             out.problem = "a line that is neither a header, a key nor a comment";
         }
@@ -321,15 +332,30 @@ void unescape(std::string& out, std::string_view value) {
         const char next = value[++i];
         char decoded = 0;
         switch (next) {
-        case 'n': decoded = '\n'; break;
-        case 't': decoded = '\t'; break;
-        case 'r': decoded = '\r'; break;
-        case 's': decoded = ' '; break;
-        case '\\': decoded = '\\'; break;
-        case 'b': decoded = '\b'; break;
+        case 'n':
+            decoded = '\n';
+            break;
+        case 't':
+            decoded = '\t';
+            break;
+        case 'r':
+            decoded = '\r';
+            break;
+        case 's':
+            decoded = ' ';
+            break;
+        case '\\':
+            decoded = '\\';
+            break;
+        case 'b':
+            decoded = '\b';
+            break;
         case '"':
-        case '\'': decoded = next; break;
-        default: break;
+        case '\'':
+            decoded = next;
+            break;
+        default:
+            break;
         }
         if (decoded == 0) {
             out += '\\';
@@ -397,8 +423,9 @@ std::string valueOf(const IniLine& line, const IniDialect& d) {
     }
     if (d.quotes == IniDialect::Quotes::php || d.quotes == IniDialect::Quotes::mysql) {
         // A value wrapped whole in quotes loses them.
-        const bool wrapped = value.size() >= 2 && value.front() == value.back() &&
-                             (value.front() == '"' || (d.quotes == IniDialect::Quotes::mysql && value.front() == '\''));
+        const bool wrapped =
+            value.size() >= 2 && value.front() == value.back() &&
+            (value.front() == '"' || (d.quotes == IniDialect::Quotes::mysql && value.front() == '\''));
         if (wrapped) {
             value = value.substr(1, value.size() - 2);
         }
@@ -421,11 +448,15 @@ std::size_t byteOrderMarkLength(std::string_view text) {
 }
 
 IniScanner::IniScanner(std::string_view text, char commentChar, bool trackStores)
-    : text_(text), dialect_(IniDialect::classic(commentChar)), pos_(byteOrderMarkLength(text)),
+    : text_(text),
+      dialect_(IniDialect::classic(commentChar)),
+      pos_(byteOrderMarkLength(text)),
       trackStores_(trackStores) {}
 
 IniScanner::IniScanner(std::string_view text, IniDialect dialect)
-    : text_(text), dialect_(std::move(dialect)), pos_(dialect_.skipsByteOrderMark ? byteOrderMarkLength(text) : 0),
+    : text_(text),
+      dialect_(std::move(dialect)),
+      pos_(dialect_.skipsByteOrderMark ? byteOrderMarkLength(text) : 0),
       trackStores_(false) {}
 
 // The loader's rules for what it keeps: a header registers a section that
@@ -452,7 +483,8 @@ void IniScanner::track(IniLine& line) {
 }
 
 std::size_t IniScanner::lineEnd(std::size_t from) const {
-    const auto* newline = static_cast<const char*>(std::memchr(text_.data() + from, '\n', text_.size() - from));
+    const auto* newline =
+        static_cast<const char*>(std::memchr(text_.data() + from, '\n', text_.size() - from));
     return newline == nullptr ? text_.size() : static_cast<std::size_t>(newline - text_.data());
 }
 

@@ -76,7 +76,8 @@ const char* const usage =
     "Empty lines and lines starting with '#' are skipped.\n"
     "\n"
     "exit status: 0 done (exists: true), 1 not found, 2 usage error,\n"
-    "3 refused as unsafe or a line the dialect's owner rejects (nothing written), 4 input or output failure (file untouched),\n"
+    "3 refused as unsafe or a line the dialect's owner rejects (nothing written), 4 input or output failure "
+    "(file untouched),\n"
     "5 written, but its directory could not be flushed (a crash may undo the edit)\n";
 
 enum class Format { value, sh, json };
@@ -186,9 +187,8 @@ Options parse_arguments(int argc, char** argv) {
         std::size_t least;
         std::size_t most;
     };
-    static constexpr Arity arities[] = {{"get", 2, 2},  {"set", 3, 3},    {"add", 3, 3},
-                                        {"del", 1, 3},  {"exists", 1, 2}, {"list", 0, 1},
-                                        {"dump", 0, 0}, {"batch", 0, 0}};
+    static constexpr Arity arities[] = {{"get", 2, 2},    {"set", 3, 3},  {"add", 3, 3},  {"del", 1, 3},
+                                        {"exists", 1, 2}, {"list", 0, 1}, {"dump", 0, 0}, {"batch", 0, 0}};
     const Arity* arity = nullptr;
     for (const auto& a : arities) {
         arity = options.verb == a.verb ? &a : arity;
@@ -642,9 +642,9 @@ void apply_edit(const Options& options, ini::IniEditor& editor, const std::strin
         if (options.existing && !editor.keyExists(section, args.at(1))) {
             fail(notFound, where + "no key '" + args[1] + "' in section '" + section + "' (--existing)");
         }
-        result = verb == "add"     ? editor.add(section, args.at(1), args.at(2))
-                 : options.all     ? editor.writeAll(section, args.at(1), args.at(2))
-                                   : editor.write(section, args.at(1), args.at(2));
+        result = verb == "add" ? editor.add(section, args.at(1), args.at(2))
+                 : options.all ? editor.writeAll(section, args.at(1), args.at(2))
+                               : editor.write(section, args.at(1), args.at(2));
     } else if (args.size() == 3) {
         result = editor.delValue(section, args[1], args[2]);
     } else if (args.size() == 2) {
@@ -656,7 +656,8 @@ void apply_edit(const Options& options, ini::IniEditor& editor, const std::strin
         fail(refusedUnsafe, where + result.reason);
     }
     if (result.status == ini::IniEditStatus::absent && options.existing) {
-        fail(notFound, where + (args.size() == 3   ? "no value '" + args[2] + "' of key '" + args[1] + "' in section '" + section + "'"
+        fail(notFound, where + (args.size() == 3 ? "no value '" + args[2] + "' of key '" + args[1] +
+                                                       "' in section '" + section + "'"
                                 : args.size() == 2 ? "no key '" + args[1] + "' in section '" + section + "'"
                                                    : "no section '" + section + "'"));
     }

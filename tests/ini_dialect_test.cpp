@@ -52,7 +52,11 @@ TEST(Dialect, ReadsAsTheOwner) {
         // python: last wins, '=' or ':', keys without case, DEFAULT seen everywhere
         {"python", "[s]\nk = 1\nk = 2\n", "s", "k", "2", {"1", "2"}},
         {"python", "[s]\nKey: a ; b\n", "s", "KEY", "a ; b", {"a ; b"}},  // no inline comments
-        {"python", "[s]\nk = first\n  second\n\n  third\n# c\nj = 1\n", "s", "k", "first\nsecond\n\nthird",
+        {"python",
+         "[s]\nk = first\n  second\n\n  third\n# c\nj = 1\n",
+         "s",
+         "k",
+         "first\nsecond\n\nthird",
          {"first\nsecond\n\nthird"}},
         {"python", "[s]\nk = 1\n  # inside\n  2\n", "s", "k", "1\n2", {"1\n2"}},
         {"python", "[DEFAULT]\nd = 1\n[s]\nk = 2\n", "s", "d", "1", {"1"}},
@@ -78,13 +82,29 @@ TEST(Dialect, ReadsAsTheOwner) {
         {"desktop", "[Desktop Entry]\nCategories=A;B;\n", "Desktop Entry", "Categories", "A;B;", {"A;B;"}},
         {"desktop", "[g]\nk=1\n[h]\n[g]\nk=2\n", "g", "k", "2", {"1", "2"}},
         // systemd: '#' and ';' lines, backslash continuation, an empty value resets the list
-        {"systemd", "[Service]\nExecStart=/bin/a \\\n  --b\n", "Service", "ExecStart", "/bin/a  --b",
+        {"systemd",
+         "[Service]\nExecStart=/bin/a \\\n  --b\n",
+         "Service",
+         "ExecStart",
+         "/bin/a  --b",
          {"/bin/a  --b"}},
-        {"systemd", "[Service]\nExecStart=/bin/a \\\n# c\n  --b\n", "Service", "ExecStart", "/bin/a  --b",
+        {"systemd",
+         "[Service]\nExecStart=/bin/a \\\n# c\n  --b\n",
+         "Service",
+         "ExecStart",
+         "/bin/a  --b",
          {"/bin/a  --b"}},
-        {"systemd", "[Service]\nEnvironment=A=1\nEnvironment=\nEnvironment=B=2\nEnvironment=C=3\n", "Service",
-         "Environment", "C=3", {"B=2", "C=3"}},
-        {"systemd", "[Service]\nUser = root ; not a comment\n", "Service", "User", "root ; not a comment",
+        {"systemd",
+         "[Service]\nEnvironment=A=1\nEnvironment=\nEnvironment=B=2\nEnvironment=C=3\n",
+         "Service",
+         "Environment",
+         "C=3",
+         {"B=2", "C=3"}},
+        {"systemd",
+         "[Service]\nUser = root ; not a comment\n",
+         "Service",
+         "User",
+         "root ; not a comment",
          {"root ; not a comment"}},
     };
     for (const Case& c : cases) {
@@ -167,22 +187,24 @@ TEST(Dialect, MultiValueEdits) {
          "[s]\nk = 1\nk = 3\n", IniEditStatus::changed},
         {"set --all keeps one line", "mysql", "[s]\nk = 1\nj = x\nk = 2\n", "s", "k", Op::setAll, "3",
          "[s]\nj = x\nk = 3\n", IniEditStatus::changed},
-        {"add goes after the key's last line", "php", "[s]\nextension=a\nextension=b\nx=1\n", "s", "extension",
-         Op::add, "c", "[s]\nextension=a\nextension=b\nextension=c\nx=1\n", IniEditStatus::changed},
-        {"add to an absent key adds it", "systemd", "[Service]\nType=simple\n", "Service", "Environment", Op::add,
-         "A=1", "[Service]\nType=simple\nEnvironment=A=1\n", IniEditStatus::changed},
-        {"del VALUE removes only those lines", "mysql", "[s]\nk = 1\nk = 2\nk = '1'\n", "s", "k", Op::delValue,
-         "1", "[s]\nk = 2\n", IniEditStatus::changed},
-        {"del VALUE of a value not there", "mysql", "[s]\nk = 1\n", "s", "k", Op::delValue, "2", "[s]\nk = 1\n",
-         IniEditStatus::absent},
+        {"add goes after the key's last line", "php", "[s]\nextension=a\nextension=b\nx=1\n", "s",
+         "extension", Op::add, "c", "[s]\nextension=a\nextension=b\nextension=c\nx=1\n",
+         IniEditStatus::changed},
+        {"add to an absent key adds it", "systemd", "[Service]\nType=simple\n", "Service", "Environment",
+         Op::add, "A=1", "[Service]\nType=simple\nEnvironment=A=1\n", IniEditStatus::changed},
+        {"del VALUE removes only those lines", "mysql", "[s]\nk = 1\nk = 2\nk = '1'\n", "s", "k",
+         Op::delValue, "1", "[s]\nk = 2\n", IniEditStatus::changed},
+        {"del VALUE of a value not there", "mysql", "[s]\nk = 1\n", "s", "k", Op::delValue, "2",
+         "[s]\nk = 1\n", IniEditStatus::absent},
         {"a deleted key takes its continuation lines", "python", "[s]\nk = 1\n  2\nj = 3\n", "s", "k",
          Op::delKey, "", "[s]\nj = 3\n", IniEditStatus::changed},
-        {"a set replaces the continuation lines", "python", "[s]\nk = 1\n  2\nj = 3\n", "s", "k", Op::set, "x",
-         "[s]\nk = x\nj = 3\n", IniEditStatus::changed},
-        {"a backslash continuation goes with its key", "systemd", "[Service]\nExecStart=/a \\\n  -b\nType=x\n",
-         "Service", "ExecStart", Op::delKey, "", "[Service]\nType=x\n", IniEditStatus::changed},
-        {"a key without a value gets one", "mysql", "[s]\nskip-name-resolve\n", "s", "skip-name-resolve", Op::set,
-         "1", "[s]\nskip-name-resolve=1\n", IniEditStatus::changed},
+        {"a set replaces the continuation lines", "python", "[s]\nk = 1\n  2\nj = 3\n", "s", "k", Op::set,
+         "x", "[s]\nk = x\nj = 3\n", IniEditStatus::changed},
+        {"a backslash continuation goes with its key", "systemd",
+         "[Service]\nExecStart=/a \\\n  -b\nType=x\n", "Service", "ExecStart", Op::delKey, "",
+         "[Service]\nType=x\n", IniEditStatus::changed},
+        {"a key without a value gets one", "mysql", "[s]\nskip-name-resolve\n", "s", "skip-name-resolve",
+         Op::set, "1", "[s]\nskip-name-resolve=1\n", IniEditStatus::changed},
         {"a new key after a header does not swallow a deeper line", "python", "[s]\n  [t]\nx = 1\n", "s", "k",
          Op::set, "v", "[s]\n  k = v\n  [t]\nx = 1\n", IniEditStatus::changed},
         {"a value that needs quotes gets them", "php", "[s]\nk = 1\n", "s", "k", Op::set, "a;b",
@@ -201,11 +223,21 @@ TEST(Dialect, MultiValueEdits) {
         IniEditor editor(c.before, preset(c.dialect));
         ini::IniEditResult result;
         switch (c.op) {
-        case Op::set: result = editor.write(c.section, c.key, c.value); break;
-        case Op::setAll: result = editor.writeAll(c.section, c.key, c.value); break;
-        case Op::add: result = editor.add(c.section, c.key, c.value); break;
-        case Op::delValue: result = editor.delValue(c.section, c.key, c.value); break;
-        case Op::delKey: result = editor.delKey(c.section, c.key); break;
+        case Op::set:
+            result = editor.write(c.section, c.key, c.value);
+            break;
+        case Op::setAll:
+            result = editor.writeAll(c.section, c.key, c.value);
+            break;
+        case Op::add:
+            result = editor.add(c.section, c.key, c.value);
+            break;
+        case Op::delValue:
+            result = editor.delValue(c.section, c.key, c.value);
+            break;
+        case Op::delKey:
+            result = editor.delKey(c.section, c.key);
+            break;
         }
         EXPECT_EQ(result.status, c.status) << result.reason;
         EXPECT_EQ(editor.text(), c.after);
@@ -218,8 +250,8 @@ TEST(Dialect, MultiValueEdits) {
 // Every preset writes each value so that it reads back, or refuses it and
 // leaves the text alone: never a value that reads differently.
 TEST(Dialect, WritesReadBackOrAreRefused) {
-    const char* values[] = {"plain", " lead", "tail ", "a;b", "a#b", "a\\b", "\"q\"", "'q'",
-                            "tail\\", "",      "a = b", "[x]", "a\tb",  "x\r",   "\xC3\xBC"};
+    const char* values[] = {"plain",  " lead", "tail ", "a;b", "a#b",  "a\\b", "\"q\"",   "'q'",
+                            "tail\\", "",      "a = b", "[x]", "a\tb", "x\r",  "\xC3\xBC"};
     for (const auto& name : IniDialect::presetNames()) {
         for (const char* value : values) {
             SCOPED_TRACE(name + ": " + value);
