@@ -2,9 +2,11 @@
 //
 // IniEditor holds the text itself rather than a document: every byte that
 // an edit does not concern (spacing, indentation, quoting, comments, line
-// endings, a byte order mark, lines that store nothing) stays as it was. Its
-// lookups are those of IniFileIndex loading the same text, and after any
-// edit the text loads back with exactly the lookups the editor reports.
+// endings, a byte order mark, lines that store nothing) stays as it was.
+// Under the classic dialect (the default) its lookups are those of
+// IniFileIndex loading the same text, and after any edit the text loads back
+// with exactly the lookups the editor reports; under another dialect they
+// are those of the program that owns such files (see IniDialect.h).
 //
 // Use IniFileIndex to build or normalise documents; use IniEditor to change
 // a file that people also edit by hand.
@@ -69,9 +71,11 @@ public:
     char commentChar() const { return commentChar_; }
     const IniDialect& dialect() const;
 
-    // Lookups, as IniFileIndex answers them for the same text: the first
-    // value of a key wins, `k =` is absent, keys above the first header are
-    // in the section "". Each is a search in the index.
+    // Lookups, as IniFileIndex answers them for the same text under classic:
+    // the first value of a key wins, `k =` is absent, keys above the first
+    // header are in the section "". Other dialects read as their owner: the
+    // last value may win, names may ignore case, a default section may be
+    // seen from every other. Each is a search in the index.
     std::string read(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     float read(std::string_view section, std::string_view key, float defaultValue) const;
     bool sectionExists(std::string_view section) const;
@@ -93,8 +97,9 @@ public:
     // test tell linear from quadratic work without a clock.
     std::size_t bytesScanned() const;
 
-    // Sets `key` in `section` to `value`. An existing key gets only its value
-    // bytes replaced (quoted only when the loader needs it); spelling,
+    // Sets `key` in `section` to `value`. An existing key gets only the value
+    // bytes of the line read() reads replaced (quoted only when the loader
+    // needs it; continuation lines of that value go with it); spelling,
     // spacing, inline comment and line ending stay. A key whose only lines
     // read as no value (`k =`, or text the format cannot read, such as a
     // quoted value followed by more text) gets its first such line's value
@@ -105,7 +110,8 @@ public:
     // holds '"'; a key holding '=' or a newline, starting with '[', the
     // comment character or a byte order mark, or with blanks at an end; a
     // new section whose name holds '[', ']' or a newline, or any new section
-    // when '[' is the comment character.
+    // when '[' is the comment character; and, under any dialect, a key and
+    // value that would not read back as written.
     IniEditResult write(std::string_view section, std::string_view key, std::string_view value);
     // As above, with the value written as printf's "%.6g" in the "C" locale.
     IniEditResult write(std::string_view section, std::string_view key, float value);

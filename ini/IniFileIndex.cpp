@@ -23,7 +23,8 @@ namespace {
 // were not there.
 class Loader {
 public:
-    Loader(IniFileIndex& doc, char commentChar) : doc_(doc), commentChar_(commentChar) {}
+    Loader(IniFileIndex& doc, char commentChar)
+        : doc_(doc), rules_(IniDialect::classic(commentChar)) {}
 
     void line(std::string_view raw);
     // The last line, which has no newline after it.
@@ -40,7 +41,7 @@ private:
     IniFileSection& currentSection();
 
     IniFileIndex& doc_;
-    const char commentChar_;
+    const IniDialect rules_;  // built once: a line is scanned with it
     std::string currentName_;
     // The section named currentName_, or null while it does not exist yet;
     // map nodes are stable, and load never removes one.
@@ -68,7 +69,7 @@ void Loader::line(std::string_view raw) {
         firstLine_ = false;
         raw.remove_prefix(byteOrderMarkLength(raw));
     }
-    const IniLine scanned = scanLine(raw, commentChar_);
+    const IniLine scanned = scanLine(raw, rules_);
     switch (scanned.kind) {
     case IniLineKind::header:
         header(raw, scanned.section);

@@ -209,13 +209,13 @@ bool scan_header(IniLine& out, std::string_view line, const IniDialect& d) {
     return true;
 }
 
-// Fills every field of `out` that the kind of `raw` uses and resets the
-// others; `base` is where offsets count from. `raw` may run on over
-// continuation lines: its first line decides what it is.
 template <typename Blank>
 void classify_content(IniLine& out, std::string_view raw, std::string_view first, std::string_view left,
                       const char* base, const IniDialect& d, Blank blank);
 
+// Fills every field of `out` that the kind of `raw` uses and resets the
+// others; `base` is where offsets count from. `raw` may run on over
+// continuation lines: its first line decides what it is.
 template <typename Blank>
 [[gnu::always_inline]] inline void classify_as(IniLine& out, std::string_view raw, const char* base,
                                                const IniDialect& d, Blank blank) {

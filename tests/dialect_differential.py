@@ -207,10 +207,12 @@ def generate(preset, rng):
             lines.append(rng.choice(["", "", " "]) + "[" + name + "]" + rng.choice(["", "", " ", " ; c", " # c"]))
             sections.append(name)
         elif roll < 0.16:
-            lines.append(indent + rng.choice(["#", ";"]) + rng.choice([" comment", "key = 1", ""]))
+            # GLib reads only '#' as a comment: fewer ';' lines keep more files readable.
+            marks = ["#", "#", "#", ";"] if preset == "desktop" else ["#", ";"]
+            lines.append(indent + rng.choice(marks) + rng.choice([" comment", "key = 1", ""]))
         elif roll < 0.22:
             lines.append(rng.choice(["", "  "]))
-        elif roll < 0.27:
+        elif roll < 0.27 and (preset != "desktop" or rng.random() < 0.3):
             lines.append(indent + key)  # no delimiter
         elif roll < 0.35 and preset in ("python", "systemd"):
             # continuation lines
@@ -238,7 +240,7 @@ def generate(preset, rng):
 class Tally:
     def __init__(self):
         self.files = self.agreed = self.both_rejected = self.deliberate = 0
-        self.edits = self.edits_agreed = 0
+        self.edits = self.edits_agreed = self.default_lookups = 0
         self.failures = []
 
 
@@ -261,8 +263,24 @@ def compare_file(args, preset, path, label, tally, php_cache, rng):
         tally.failures.append((label, data, owner, ours, why))
         return
     tally.agreed += 1
+    if preset == "python" and ours.get("DEFAULT"):
+        check_default_lookup(args, path, data, ours, tally, label)
     if args.edits and ours:
         check_edits(args, preset, path, label, data, ours_raw, tally, rng)
+
+
+def check_default_lookup(args, path, data, ours, tally, label):
+    """A key of [DEFAULT] read through another section: `get` gives what configparser's get gives."""
+    parser = configparser.RawConfigParser(strict=False)
+    parser.read_string(data.decode("utf-8-sig", "surrogateescape"))
+    for section in parser.sections()[:1]:
+        for key in list(ours["DEFAULT"])[:1]:
+            run = iniedit(args, "python", path, "get", section, key)
+            tally.default_lookups += 1
+            got = run.stdout.decode("utf-8", "surrogateescape")[:-1] if run.returncode == 0 else None
+            if got != parser.get(section, key.lower(), fallback=None):
+                tally.failures.append((label + " DEFAULT lookup " + section + "/" + key, data,
+                                       parser.get(section, key.lower(), fallback=None), got, ""))
 
 
 def edited_expectation(preset, before_all, section, key, op, value):
@@ -365,9 +383,9 @@ def main():
     finally:
         shutil.rmtree(work)
     print("%s: %d files (%d corpus), %d agreed, %d rejected by both, %d rejected on purpose; "
-          "%d edits, %d proven by the owner" % (preset, tally.files, len(FAMILIES.get(preset, [])), tally.agreed,
-                                               tally.both_rejected, tally.deliberate, tally.edits,
-                                               tally.edits_agreed))
+          "%d edits, %d proven by the owner; %d lookups through [DEFAULT]"
+          % (preset, tally.files, len(FAMILIES.get(preset, [])), tally.agreed, tally.both_rejected,
+             tally.deliberate, tally.edits, tally.edits_agreed, tally.default_lookups))
     for label, data, owner, ours, why in tally.failures[:10]:
         print("DISAGREE", label, "\n  text: ", repr(data[:400]), "\n  owner:", owner, "\n  ours: ", ours,
               "\n  ", why.strip() if why else "")
