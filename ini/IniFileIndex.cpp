@@ -23,8 +23,7 @@ namespace {
 // were not there.
 class Loader {
 public:
-    Loader(IniFileIndex& doc, char commentChar)
-        : doc_(doc), rules_(IniDialect::classic(commentChar)) {}
+    Loader(IniFileIndex& doc, char commentChar) : doc_(doc), rules_(IniDialect::classic(commentChar)) {}
 
     void line(std::string_view raw);
     // The last line, which has no newline after it.

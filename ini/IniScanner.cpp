@@ -98,8 +98,9 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
 
 // The classic value: quoted verbatim, or bare up to the comment character
 // (which in the first position belongs to the value). Offsets from `base`.
+template <typename Rules>
 [[gnu::always_inline]] inline void scan_classic_value(IniLine& out, const char* base, std::string_view rest,
-                                                      const IniDialect& d) {
+                                                      const Rules& d) {
     const PlainBlanks blank{};
     std::string_view written = rest.substr(0, 0);
     std::string_view value;
@@ -116,7 +117,7 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
         }
     } else {
         std::size_t mark =
-            rest.empty() ? std::string_view::npos : find_any(rest.substr(1), d.inlineCommentChars);
+            rest.empty() ? std::string_view::npos : find_any(rest.substr(1), d.inlineCommentChars());
         mark = mark == std::string_view::npos ? mark : mark + 1;
         if (mark == std::string_view::npos) {
             written = value = rest;
@@ -209,16 +210,68 @@ bool scan_header(IniLine& out, std::string_view line, const IniDialect& d) {
     return true;
 }
 
-template <typename Blank>
+// How classify reads a dialect's rules. DialectRules reads them from the
+// dialect; ClassicRules holds those of the classic format as constants, so
+// that the compiler drops every test that cannot apply to it. Both run the
+// one grammar below.
+struct DialectRules {
+    const IniDialect& d;
+    const IniDialect& dialect() const { return d; }
+    bool isComment(char c) const { return d.isComment(c); }
+    bool isInlineComment(char c) const { return d.isInlineComment(c); }
+    std::string_view inlineCommentChars() const { return d.inlineCommentChars; }
+    std::string_view delimiters() const { return d.delimiters; }
+    std::string_view forbiddenKeyChars() const { return d.forbiddenKeyChars; }
+    IniDialect::Continuation continuation() const { return d.continuation; }
+    IniDialect::Quotes quotes() const { return d.quotes; }
+    IniDialect::NoDelimiter noDelimiter() const { return d.noDelimiter; }
+    bool indentedHeaderIsError() const { return d.indentedHeaderIsError; }
+    bool emptyKeyIsError() const { return d.emptyKeyIsError; }
+    bool trimValueEnd() const { return d.trimValueEnd; }
+    char directiveChar() const { return d.directiveChar; }
+};
+
+struct ClassicRules {
+    const IniDialect& d;  // classic, with one comment character
+    char comment;
+    const IniDialect& dialect() const { return d; }
+    bool isComment(char c) const { return c == comment; }
+    bool isInlineComment(char c) const { return c == comment; }
+    std::string_view inlineCommentChars() const { return {&comment, 1}; }
+    static constexpr std::string_view delimiters() { return "="; }
+    static constexpr std::string_view forbiddenKeyChars() { return {}; }
+    static constexpr IniDialect::Continuation continuation() { return IniDialect::Continuation::none; }
+    static constexpr IniDialect::Quotes quotes() { return IniDialect::Quotes::classic; }
+    static constexpr IniDialect::NoDelimiter noDelimiter() { return IniDialect::NoDelimiter::text; }
+    static constexpr bool indentedHeaderIsError() { return false; }
+    static constexpr bool emptyKeyIsError() { return false; }
+    static constexpr bool trimValueEnd() { return true; }
+    static constexpr char directiveChar() { return '\0'; }
+};
+
+// Whether `d` holds exactly the classic format's rules (any one comment
+// character).
+bool is_classic_shaped(const IniDialect& d) {
+    return d.quotes == IniDialect::Quotes::classic && d.commentChars.size() == 1 &&
+           d.inlineCommentChars == d.commentChars &&
+           d.inlineComments == IniDialect::InlineComments::anywhere && d.delimiters == "=" &&
+           d.continuation == IniDialect::Continuation::none &&
+           d.noDelimiter == IniDialect::NoDelimiter::text && d.headers == IniDialect::Headers::firstClose &&
+           !d.unclosedHeaderIsError && !d.indentedHeaderIsError && !d.trimSectionNames &&
+           !d.bracketInSectionNameRegisters && !d.emptyKeyIsError && d.forbiddenKeyChars.empty() &&
+           d.trimValueEnd && d.directiveChar == '\0' && d.extraBlanks.empty() && !d.emptyValueIsValue;
+}
+
+template <typename Rules, typename Blank>
 void classify_content(IniLine& out, std::string_view raw, std::string_view first, std::string_view left,
-                      const char* base, const IniDialect& d, Blank blank);
+                      const char* base, const Rules& d, Blank blank);
 
 // Fills every field of `out` that the kind of `raw` uses and resets the
 // others; `base` is where offsets count from. `raw` may run on over
 // continuation lines: its first line decides what it is.
-template <typename Blank>
+template <typename Rules, typename Blank>
 [[gnu::always_inline]] inline void classify_as(IniLine& out, std::string_view raw, const char* base,
-                                               const IniDialect& d, Blank blank) {
+                                               const Rules& d, Blank blank) {
     out.begin = offset(raw, base);
     out.end = out.next = out.begin + raw.size();
     // Each reset separately: a chained one reads back what it just stored.
@@ -236,7 +289,7 @@ template <typename Blank>
     out.registers = false;
     out.problem = nullptr;
     const std::size_t firstEnd =
-        d.continuation == IniDialect::Continuation::none ? raw.size() : raw.find('\n');
+        d.continuation() == IniDialect::Continuation::none ? raw.size() : raw.find('\n');
     const std::string_view first = raw.substr(0, firstEnd);
     // Comments are recognised before headers, so with '[' as a comment
     // character every header line is a comment. Only the start of a line
@@ -249,58 +302,58 @@ template <typename Blank>
     classify_content(out, raw, first, left, base, d, blank);
 }
 
-// The rest of classify_as for a line that is no comment: apart, so that
-// comment lines, the most common kind, take the short way.
-template <typename Blank>
-[[gnu::noinline]] void classify_content(IniLine& out, std::string_view raw, std::string_view first,
-                                        std::string_view left, const char* base, const IniDialect& d,
-                                        Blank blank) {
+// The rest of classify_as, for a line that is no comment.
+template <typename Rules, typename Blank>
+[[gnu::always_inline]] inline void classify_content(IniLine& out, std::string_view raw,
+                                                    std::string_view first, std::string_view left,
+                                                    const char* base, const Rules& d, Blank blank) {
     const std::size_t firstEnd = first.size() == raw.size() ? std::string_view::npos : first.size();
     out.kind = IniLineKind::other;
     const std::string_view line = rtrim(left, blank);
-    if (line.front() == '[' && left.size() != first.size() && d.indentedHeaderIsError) {
+    if (line.front() == '[' && left.size() != first.size() && d.indentedHeaderIsError()) {
         out.problem = "a header after blanks";
         return;
     }
-    if (line.front() == '[' && scan_header(out, line, d)) {
+    if (line.front() == '[' && scan_header(out, line, d.dialect())) {
         return;
     }
-    if (line.front() == d.directiveChar && d.directiveChar != '\0') {
+    if (line.front() == d.directiveChar() && d.directiveChar() != '\0') {
         return;  // "!include" and the like: not followed here
     }
     // The text before the delimiter is the key; under owners that cut
     // inline comments first, a comment can leave a line without one.
     std::string_view whole = line;
-    if (d.quotes == IniDialect::Quotes::php || d.quotes == IniDialect::Quotes::mysql) {
-        whole = rtrim(whole.substr(0, inline_comment(whole, d)), blank);
+    if (d.quotes() == IniDialect::Quotes::php || d.quotes() == IniDialect::Quotes::mysql) {
+        whole = rtrim(whole.substr(0, inline_comment(whole, d.dialect())), blank);
     }
-    const auto delimiter = find_any(whole, d.delimiters);
+    const auto delimiter = find_any(whole, d.delimiters());
     if (delimiter == std::string_view::npos) {
         if (whole.empty()) {
             return;
         }
-        if (d.noDelimiter == IniDialect::NoDelimiter::noValue) {
+        if (d.noDelimiter() == IniDialect::NoDelimiter::noValue) {
             out.kind = IniLineKind::key;
             out.key = whole;
             out.noValue = out.hasValue = true;
             out.valueBegin = out.valueEnd = out.commentBegin = out.commentEnd =
                 offset(whole, base) + whole.size();
-        } else if (d.noDelimiter == IniDialect::NoDelimiter::error) {
+        } else if (d.noDelimiter() == IniDialect::NoDelimiter::error) {
             out.problem = "a line that is neither a header, a key nor a comment";
         }
         return;
     }
     out.key = trim(whole.substr(0, delimiter), blank);
-    if (out.key.empty() && d.emptyKeyIsError) {
+    if (out.key.empty() && d.emptyKeyIsError()) {
         out.problem = "a key line without a key";
         return;
     }
-    if (!d.forbiddenKeyChars.empty() && find_any(out.key, d.forbiddenKeyChars) != std::string_view::npos) {
+    if (!d.forbiddenKeyChars().empty() &&
+        find_any(out.key, d.forbiddenKeyChars()) != std::string_view::npos) {
         out.problem = "a key holding a character its owner rejects";
         return;
     }
     out.kind = IniLineKind::key;
-    if (d.quotes == IniDialect::Quotes::classic) {
+    if (d.quotes() == IniDialect::Quotes::classic) {
         scan_classic_value(out, base, trim(line.substr(delimiter + 1), blank), d);
         return;
     }
@@ -308,16 +361,20 @@ template <typename Blank>
     const std::size_t from = offset(line, raw.data()) + delimiter + 1;
     std::size_t to = raw.size();
     if (firstEnd >= raw.size()) {
-        to = d.trimValueEnd ? offset(line, raw.data()) + line.size() : first.size();
+        to = d.trimValueEnd() ? offset(line, raw.data()) + line.size() : first.size();
     }
-    scan_value(out, base, raw.substr(from, to - from), d);
+    scan_value(out, base, raw.substr(from, to - from), d.dialect());
 }
 
-void classify(IniLine& out, std::string_view raw, const char* base, const IniDialect& d) {
-    if (d.extraBlanks.empty()) {
-        classify_as(out, raw, base, d, PlainBlanks{});
+// `classic` says whether `d` is classic-shaped (see is_classic_shaped),
+// which a scanner finds out once.
+void classify(IniLine& out, std::string_view raw, const char* base, const IniDialect& d, bool classic) {
+    if (classic) {
+        classify_as(out, raw, base, ClassicRules{d, d.commentChars.front()}, PlainBlanks{});
+    } else if (d.extraBlanks.empty()) {
+        classify_as(out, raw, base, DialectRules{d}, PlainBlanks{});
     } else {
-        classify_as(out, raw, base, d, Blanks{d.extraBlanks});
+        classify_as(out, raw, base, DialectRules{d}, Blanks{d.extraBlanks});
     }
 }
 
@@ -369,14 +426,16 @@ void unescape(std::string& out, std::string_view value) {
 }  // namespace
 
 IniLine scanLine(std::string_view raw, char commentChar) {
+    // The comment character is the rules' own; the dialect gives the rest.
+    static const IniDialect classic = IniDialect::classic();
     IniLine out;
-    classify(out, raw, raw.data(), IniDialect::classic(commentChar));
+    classify_as(out, raw, raw.data(), ClassicRules{classic, commentChar}, PlainBlanks{});
     return out;
 }
 
 IniLine scanLine(std::string_view raw, const IniDialect& dialect) {
     IniLine out;
-    classify(out, raw, raw.data(), dialect);
+    classify(out, raw, raw.data(), dialect, is_classic_shaped(dialect));
     return out;
 }
 
@@ -450,12 +509,14 @@ std::size_t byteOrderMarkLength(std::string_view text) {
 IniScanner::IniScanner(std::string_view text, char commentChar, bool trackStores)
     : text_(text),
       dialect_(IniDialect::classic(commentChar)),
+      classic_(true),
       pos_(byteOrderMarkLength(text)),
       trackStores_(trackStores) {}
 
 IniScanner::IniScanner(std::string_view text, IniDialect dialect)
     : text_(text),
       dialect_(std::move(dialect)),
+      classic_(is_classic_shaped(dialect_)),
       pos_(dialect_.skipsByteOrderMark ? byteOrderMarkLength(text) : 0),
       trackStores_(false) {}
 
@@ -533,13 +594,33 @@ bool IniScanner::next(IniLine& line) {
         return false;
     }
     std::size_t end = lineEnd(pos_);
-    classify(line, text_.substr(pos_, end - pos_), text_.data(), dialect_);
+    if (classic_) {
+        // The classic format has neither continuation lines nor lines it rejects.
+        classify(line, text_.substr(pos_, end - pos_), text_.data(), dialect_, true);
+        line.next = end < text_.size() ? end + 1 : end;
+        if (line.kind == IniLineKind::header) {
+            section_ = line.section;
+        } else {
+            line.section = section_;
+        }
+    } else {
+        nextOfDialect(line, end);
+    }
+    if (trackStores_) {
+        track(line);
+    }
+    pos_ = line.next;
+    return true;
+}
+
+void IniScanner::nextOfDialect(IniLine& line, std::size_t end) {
+    classify(line, text_.substr(pos_, end - pos_), text_.data(), dialect_, false);
     if (line.kind == IniLineKind::key && dialect_.continuation != IniDialect::Continuation::none) {
         line.next = end < text_.size() ? end + 1 : end;
         const std::size_t joined = continuationEnd(line);
         if (joined != end) {
             end = joined;
-            classify(line, text_.substr(pos_, end - pos_), text_.data(), dialect_);
+            classify(line, text_.substr(pos_, end - pos_), text_.data(), dialect_, false);
         }
     }
     line.next = end < text_.size() ? end + 1 : end;
@@ -555,11 +636,6 @@ bool IniScanner::next(IniLine& line) {
             line.problem = "a key above the first header";
         }
     }
-    if (trackStores_) {
-        track(line);
-    }
-    pos_ = line.next;
-    return true;
 }
 
 }  // namespace ini

@@ -114,11 +114,13 @@ public:
 private:
     void track(IniLine& line);
 
+    void nextOfDialect(IniLine& line, std::size_t end);
     std::size_t lineEnd(std::size_t from) const;
     std::size_t continuationEnd(const IniLine& line) const;
 
     std::string_view text_;
     IniDialect dialect_;
+    bool classic_;  // the dialect holds exactly the classic format's rules
     bool headerSeen_ = false;
     std::set<std::string_view> headersSeen_;  // for repeatedSectionsReplace
     std::size_t pos_ = 0;

@@ -241,6 +241,7 @@ class Tally:
     def __init__(self):
         self.files = self.agreed = self.both_rejected = self.deliberate = 0
         self.edits = self.edits_agreed = self.default_lookups = 0
+        self.corpus = {}  # corpus file -> "agreed", "rejected by both", ...
         self.failures = []
 
 
@@ -253,16 +254,20 @@ def compare_file(args, preset, path, label, tally, php_cache, rng):
     owner = canonical(preset, owner) if preset == "mysql" else owner
     ours = canonical(preset, ours_raw)
     tally.files += 1
+    corpus = not label.startswith("generated")
     if ours is None and owner is None:
         tally.both_rejected += 1
+        tally.corpus.update({label: "rejected by both"} if corpus else {})
         return
     if ours is None and any(reason in why for reason in DELIBERATE.get(preset, [])):
         tally.deliberate += 1
+        tally.corpus.update({label: "rejected on purpose"} if corpus else {})
         return
     if ours != owner:
         tally.failures.append((label, data, owner, ours, why))
         return
     tally.agreed += 1
+    tally.corpus.update({label: "agreed"} if corpus else {})
     if preset == "python" and ours.get("DEFAULT"):
         check_default_lookup(args, path, data, ours, tally, label)
     if args.edits and ours:
@@ -386,6 +391,8 @@ def main():
           "%d edits, %d proven by the owner; %d lookups through [DEFAULT]"
           % (preset, tally.files, len(FAMILIES.get(preset, [])), tally.agreed, tally.both_rejected,
              tally.deliberate, tally.edits, tally.edits_agreed, tally.default_lookups))
+    for name, outcome in sorted(tally.corpus.items()):
+        print("  corpus %s: %s" % (name, outcome))
     for label, data, owner, ours, why in tally.failures[:10]:
         print("DISAGREE", label, "\n  text: ", repr(data[:400]), "\n  owner:", owner, "\n  ours: ", ours,
               "\n  ", why.strip() if why else "")
