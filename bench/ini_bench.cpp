@@ -184,6 +184,25 @@ void render(benchmark::State& state, const Input* in) {
     });
 }
 
+// Every line of the input classified by `scanner`, as a caller that reads
+// a file without building a document uses it: every key line's parts at hand.
+std::size_t scanAll(ini::IniScanner scanner) {
+    std::size_t keys = 0;
+    for (ini::IniLine line; scanner.next(line);) {
+        keys += line.kind == ini::IniLineKind::key && line.hasValue ? 1 : 0;
+        benchmark::DoNotOptimize(line.value.data());
+    }
+    return keys;
+}
+
+// The scanner alone, with the classic rules.
+void scan(benchmark::State& state, const Input* in) {
+    measure(state, [&] {
+        benchmark::DoNotOptimize(scanAll(ini::IniScanner(in->text(), ';')));
+        return in->text().size();
+    });
+}
+
 // The scanner under the preset numbered P, on the same text: what a
 // dialect's rules cost beside classic's.
 template <std::size_t P>
@@ -191,28 +210,7 @@ void scanPreset(benchmark::State& state, const Input* in) {
     ini::IniDialect dialect;
     ini::IniDialect::byName(ini::IniDialect::presetNames().at(P), dialect);
     measure(state, [&] {
-        ini::IniScanner scanner(in->text(), dialect);
-        std::size_t keys = 0;
-        for (ini::IniLine line; scanner.next(line);) {
-            keys += line.kind == ini::IniLineKind::key && line.hasValue ? 1 : 0;
-            benchmark::DoNotOptimize(line.value.data());
-        }
-        benchmark::DoNotOptimize(keys);
-        return in->text().size();
-    });
-}
-
-// The scanner alone, as a caller that reads a file without building a
-// document uses it: every line classified, every key line's parts at hand.
-void scan(benchmark::State& state, const Input* in) {
-    measure(state, [&] {
-        ini::IniScanner scanner(in->text(), ';');
-        std::size_t keys = 0;
-        for (ini::IniLine line; scanner.next(line);) {
-            keys += line.kind == ini::IniLineKind::key && line.hasValue ? 1 : 0;
-            benchmark::DoNotOptimize(line.value.data());
-        }
-        benchmark::DoNotOptimize(keys);
+        benchmark::DoNotOptimize(scanAll(ini::IniScanner(in->text(), dialect)));
         return in->text().size();
     });
 }

@@ -40,6 +40,12 @@ bool IniDialect::sameSection(std::string_view a, std::string_view b) const {
     return caseInsensitiveSections ? equalsIgnoringCase(a, b) : a == b;
 }
 
+bool IniDialect::rejectsLines() const {
+    return noDelimiter == NoDelimiter::error || unclosedHeaderIsError || indentedHeaderIsError ||
+           headers == Headers::wholeLine || repeatedSectionsReplace || emptyKeyIsError ||
+           !forbiddenKeyChars.empty() || keysAboveFirstHeaderAreErrors;
+}
+
 bool IniDialect::sameKey(std::string_view a, std::string_view b) const {
     return caseInsensitiveKeys ? equalsIgnoringCase(a, b) : a == b;
 }

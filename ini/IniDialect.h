@@ -100,6 +100,8 @@ struct INI_API IniDialect {
     bool isComment(char c) const { return is_one_of(c, commentChars); }
     bool isInlineComment(char c) const { return is_one_of(c, inlineCommentChars); }
     bool sameSection(std::string_view a, std::string_view b) const;
+    // Whether any rule can make the owner reject a line.
+    bool rejectsLines() const;
     bool sameKey(std::string_view a, std::string_view b) const;
 
     // This library's own format, with `commentChar` as its comment character.

@@ -122,9 +122,11 @@ std::string section_problem(std::string_view section, const IniDialect& dialect)
 }
 
 // "key = value" in the style of `model` (its indentation, its delimiter, and
-// blanks around it or none), or in the plain style when there is no model.
+// blanks around it or none, all on its first line), or in the plain style
+// when there is no model.
 std::string key_line(std::string_view model, std::string_view key, std::string_view value,
                      const IniDialect& dialect) {
+    model = model.substr(0, model.find('\n'));
     std::string out;
     bool spaced = true;
     char delimiter = dialect.delimiters.empty() ? '=' : dialect.delimiters.front();
@@ -450,21 +452,7 @@ void IniEditor::Index::dropKeyLine(Section& owner, Key& entry, LineId id) {
 
 LineId IniEditor::Index::closeContinuation(LineId after, std::string_view eol) {
     if (after == noLine || lines[after].kind != IniLineKind::key ||
-        dialect.continuation != IniDialect::Continuation::backslash) {
-        return after;
-    }
-    std::string_view rest = lines[after].content;
-    std::string_view last;
-    for (bool first = true; !rest.empty() || first; first = false) {
-        const std::size_t newline = rest.find('\n');
-        std::string_view physical = rest.substr(0, newline);
-        rest = newline == std::string_view::npos ? std::string_view{} : rest.substr(newline + 1);
-        const std::size_t start = std::min(physical.find_first_not_of(" \t\r"), physical.size());
-        if (first || start == physical.size() || !dialect.isComment(physical[start])) {
-            last = physical.substr(0, trimmed_size(physical));
-        }
-    }
-    if (last.empty() || last.back() != '\\') {
+        !awaitsContinuation(lines[after].content, dialect)) {
         return after;
     }
     if (!lines[after].newline) {
@@ -823,12 +811,8 @@ bool IniEditor::sectionExists(std::string_view section) const { return index_->s
 
 std::vector<IniProblem> IniEditor::problems() const {
     // Dialects without any rule that rejects a line need no reading.
-    const IniDialect& d = index_->dialect;
-    const bool rejects = d.noDelimiter == IniDialect::NoDelimiter::error || d.unclosedHeaderIsError ||
-                         d.headers == IniDialect::Headers::wholeLine || d.repeatedSectionsReplace ||
-                         d.emptyKeyIsError || !d.forbiddenKeyChars.empty() || d.keysAboveFirstHeaderAreErrors;
     std::vector<IniProblem> found;
-    if (!rejects) {
+    if (!index_->dialect.rejectsLines()) {
         return found;
     }
     const std::string& all = text();
@@ -870,24 +854,81 @@ std::vector<std::string> IniEditor::sectionNames() const {
     return names;
 }
 
+namespace {
+
+// The keys of one section with the values read() gives, gathered line by
+// line: a key is listed when the line that created it stored a value.
+class EntryList {
+public:
+    explicit EntryList(const IniDialect& dialect)
+        : dialect_(&dialect), seen_(name_map<std::size_t>(dialect.caseInsensitiveKeys)) {}
+
+    void add(const IniLine& line) {
+        const auto [at, isNew] = seen_.emplace(line.key, line.hasValue ? entries_.size() : unlisted);
+        if (isNew && line.hasValue) {
+            entries_.emplace_back(line.key, valueOf(line, *dialect_));
+        } else if (!isNew && dialect_->lastValueWins && line.hasValue && at->second != unlisted) {
+            entries_[at->second].second = valueOf(line, *dialect_);
+        }
+    }
+    std::vector<std::pair<std::string, std::string>>& entries() { return entries_; }
+
+private:
+    static constexpr std::size_t unlisted = static_cast<std::size_t>(-1);
+    const IniDialect* dialect_;
+    NameMap<std::size_t> seen_;
+    std::vector<std::pair<std::string, std::string>> entries_;
+};
+
+}  // namespace
+
 std::vector<std::pair<std::string, std::string>> IniEditor::entries(std::string_view section) const {
-    // A key is listed when the line that created it stored a value; it
-    // holds the value read() gives.
     const IniDialect& dialect = index_->dialect;
-    auto seen = name_map<std::size_t>(dialect.caseInsensitiveKeys);
-    std::vector<std::pair<std::string, std::string>> out;
+    EntryList list(dialect);
     const std::string& all = text();
     index_->scanned += all.size();
     IniScanner scanner(all, dialect);
     for (IniLine line; scanner.next(line);) {
-        if (line.kind != IniLineKind::key || !dialect.sameSection(line.section, section) || !defines(line)) {
-            continue;
+        if (line.kind == IniLineKind::key && dialect.sameSection(line.section, section) && defines(line)) {
+            list.add(line);
         }
-        const auto [at, isNew] = seen.emplace(line.key, out.size());
-        if (isNew && line.hasValue) {
-            out.emplace_back(line.key, valueOf(line, dialect));
-        } else if (!isNew && dialect.lastValueWins && line.hasValue && at->second < out.size()) {
-            out[at->second].second = valueOf(line, dialect);
+    }
+    return std::move(list.entries());
+}
+
+std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> IniEditor::allEntries()
+    const {
+    const IniDialect& dialect = index_->dialect;
+    const std::vector<std::string> names = sectionNames();
+    // One list per section, found by its name as the dialect compares names.
+    auto listOf = name_map<std::size_t>(dialect.caseInsensitiveSections);
+    std::vector<EntryList> lists;
+    const std::string& all = text();
+    index_->scanned += all.size();
+    IniScanner scanner(all, dialect);
+    for (IniLine line; scanner.next(line);) {
+        if (line.kind == IniLineKind::key && defines(line)) {
+            const auto [at, isNew] = listOf.emplace(line.section, lists.size());
+            if (isNew) {
+                lists.emplace_back(dialect);
+            }
+            lists[at->second].add(line);
+        }
+    }
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> out;
+    const auto take = [&](const std::string& name) {
+        const auto found = listOf.find(name);
+        out.emplace_back(name, found == listOf.end() ? std::vector<std::pair<std::string, std::string>>{}
+                                                     : std::move(lists[found->second].entries()));
+    };
+    const auto top = listOf.find(std::string_view{});
+    const bool topListed = top != listOf.end() && !lists[top->second].entries().empty();
+    if (topListed) {
+        take({});
+    }
+    for (const std::string& name : names) {
+        if (!name.empty() || !topListed) {
+            take(name);
         }
     }
     return out;
@@ -1002,7 +1043,7 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
             index.terminate(after, eol);
         }
         const std::string_view model = index.lines[after].content;
-        const std::string line = key_line(model.substr(0, model.find('\n')), key, *written, dialect);
+        const std::string line = key_line(model, key, *written, dialect);
         const LineId id = index.newLine(last ? line : ended(line), !last);
         index.insertAfter(id, index.closeContinuation(after, eol));
         index.addKeyLine(*owner, index.scan(id).key, id);
@@ -1060,9 +1101,7 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         const LineId lastKey = top ? index.topLastKey : target->lastKey;
         const LineId after = lastKey != noLine ? lastKey : (top ? noLine : target->headers.front());
         const LineId model = lastKey != noLine ? lastKey : index.firstKeyLine();
-        const std::string_view modelText =
-            model == noLine ? std::string_view{}
-                            : index.lines[model].content.substr(0, index.lines[model].content.find('\n'));
+        const std::string_view modelText = model == noLine ? std::string_view{} : index.lines[model].content;
         const bool last = after != noLine && !index.lines[after].newline;
         if (last) {
             index.terminate(after, eol);  // a last line without a newline
@@ -1096,9 +1135,7 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         return refused(reason);
     }
     const LineId model = index.lastKeyLine();
-    const std::string modelText(
-        model == noLine ? std::string_view{}
-                        : index.lines[model].content.substr(0, index.lines[model].content.find('\n')));
+    const std::string modelText(model == noLine ? std::string_view{} : index.lines[model].content);
     if (index.tail != noLine && !index.lines[index.tail].newline) {
         index.terminate(index.tail, eol);
     }

@@ -92,6 +92,10 @@ public:
     // The same keys, each with the value read() gives, in one reading of the
     // text.
     std::vector<std::pair<std::string, std::string>> entries(std::string_view section) const;
+    // entries() of every section, in one reading of the text: the keys above
+    // the first header first when there are any, then the sections in the
+    // order of sectionNames().
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> allEntries() const;
     // The bytes of text the editor has classified since it was built: the
     // whole text once, then the lines each lookup and edit looks at. Lets a
     // test tell linear from quadratic work without a clock.

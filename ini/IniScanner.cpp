@@ -497,6 +497,24 @@ std::string valueOf(const IniLine& line, const IniDialect& d) {
     return out;
 }
 
+bool awaitsContinuation(std::string_view line, const IniDialect& d) {
+    if (d.continuation != IniDialect::Continuation::backslash) {
+        return false;
+    }
+    const Blanks blank{d.extraBlanks};
+    std::string_view last;
+    for (bool first = true; first || !line.empty(); first = false) {
+        const std::size_t newline = line.find('\n');
+        const std::string_view physical = line.substr(0, newline);
+        line = newline == std::string_view::npos ? std::string_view{} : line.substr(newline + 1);
+        const std::string_view left = ltrim(physical, blank);
+        if (first || left.empty() || !d.isComment(left.front())) {
+            last = rtrim(physical, blank);
+        }
+    }
+    return !last.empty() && last.back() == '\\';
+}
+
 std::size_t byteOrderMarkLength(std::string_view text) {
     constexpr std::string_view bom = "\xEF\xBB\xBF";
     std::size_t length = 0;

@@ -87,6 +87,12 @@ INI_API IniLine scanLine(std::string_view line, const IniDialect& dialect);
 // lines joined, quotes and escapes resolved; empty for a key without one.
 INI_API std::string valueOf(const IniLine& line, const IniDialect& dialect);
 
+// Whether a key line as IniScanner returns it (with its continuation lines)
+// is still open for one more: its last line, comment lines aside, ends in
+// '\' under a dialect with backslash continuation. Whatever follows such a
+// line joins its value.
+INI_API bool awaitsContinuation(std::string_view line, const IniDialect& dialect);
+
 // Walks `text` line by line:
 //
 //     ini::IniScanner scanner(text, ';');

@@ -548,27 +548,21 @@ int run_get(const Options& options, const ini::IniEditor& editor) {
 }
 
 // Every section and key as the dialect reads them, in text order: the keys
-// above the first header under "", each section once (repeats merged).
+// above the first header under "", each section once (repeats merged), all
+// from one reading of the text.
 int run_dump(const Options& options, const ini::IniEditor& editor) {
-    std::vector<std::string> sections;
-    if (!editor.entries("").empty()) {
-        sections.emplace_back();
-    }
-    for (auto& name : editor.sectionNames()) {
-        if (!name.empty() || sections.empty()) {
-            sections.push_back(std::move(name));
-        }
-    }
     const bool json = options.format == Format::json;
     std::string out = json ? "{" : "";
-    for (std::size_t i = 0; i < sections.size(); ++i) {
-        const std::string& section = sections[i];
-        out += json ? (i == 0 ? "" : ",") + json_quoted(section) + ":{" : "[" + section + "]\n";
-        const auto entries = editor.entries(section);
+    bool firstSection = true;
+    for (const auto& [section, entries] : editor.allEntries()) {
+        out += json ? (firstSection ? "" : ",") + json_quoted(section) + ":{" : "[" + section + "]\n";
+        firstSection = false;
         for (std::size_t k = 0; k < entries.size(); ++k) {
             const auto& [key, value] = entries[k];
+            const std::vector<std::string> values =
+                options.all ? editor.values(section, key) : std::vector{value};
             if (!json) {
-                for (const auto& each : options.all ? editor.values(section, key) : std::vector{value}) {
+                for (const auto& each : values) {
                     out += key + "=" + each + "\n";
                 }
                 continue;
@@ -578,7 +572,6 @@ int run_dump(const Options& options, const ini::IniEditor& editor) {
                 out += json_quoted(value);
                 continue;
             }
-            const auto values = editor.values(section, key);
             out += "[";
             for (std::size_t v = 0; v < values.size(); ++v) {
                 out += (v == 0 ? "" : ",") + json_quoted(values[v]);

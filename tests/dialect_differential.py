@@ -245,7 +245,7 @@ class Tally:
         self.failures = []
 
 
-def compare_file(args, preset, path, label, tally, php_cache, rng):
+def compare_file(args, preset, path, label, tally, php_cache, rng, edit):
     with open(path, "rb") as f:
         data = f.read()
     every = preset == "mysql"
@@ -270,7 +270,7 @@ def compare_file(args, preset, path, label, tally, php_cache, rng):
     tally.corpus.update({label: "agreed"} if corpus else {})
     if preset == "python" and ours.get("DEFAULT"):
         check_default_lookup(args, path, data, ours, tally, label)
-    if args.edits and ours:
+    if edit and ours:
         check_edits(args, preset, path, label, data, ours_raw, tally, rng)
 
 
@@ -378,13 +378,11 @@ def main():
         php_cache = {}
         if preset == "php":
             php_cache = dict(zip([p for p, _ in files], php_owner_many([p for p, _ in files])))
-        edits_left = args.edits
+        edited_files = 0
         for path, label in files:
             before_edits = tally.edits
-            saved, args.edits = args.edits, edits_left > 0
-            compare_file(args, preset, path, label, tally, php_cache, rng)
-            args.edits = saved
-            edits_left -= 1 if tally.edits > before_edits else 0
+            compare_file(args, preset, path, label, tally, php_cache, rng, edited_files < args.edits)
+            edited_files += 1 if tally.edits > before_edits else 0
     finally:
         shutil.rmtree(work)
     print("%s: %d files (%d corpus), %d agreed, %d rejected by both, %d rejected on purpose; "
