@@ -131,7 +131,7 @@ std::string key_line(std::string_view model, std::string_view key, std::string_v
     bool spaced = true;
     char delimiter = dialect.delimiters.empty() ? '=' : dialect.delimiters.front();
     if (!model.empty()) {
-        out.assign(model.substr(0, model.find_first_not_of(" \t")));
+        out.assign(model.substr(0, indentation(model, dialect)));
         const auto at = model.find_first_of(dialect.delimiters);
         if (at != std::string_view::npos) {
             delimiter = model[at];
@@ -1114,10 +1114,10 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
             for (LineId at = start; at != noLine; at = index.lines[at].next) {
                 if (index.lines[at].kind != IniLineKind::comment) {
                     const std::string_view next = index.lines[at].content;
-                    const std::size_t depth = std::min(next.find_first_not_of(" \t"), next.size());
-                    if (depth > line.find_first_not_of(" \t")) {
-                        line =
-                            std::string(next.substr(0, depth)) + line.substr(line.find_first_not_of(" \t"));
+                    const std::size_t depth = indentation(next.substr(0, next.find('\n')), dialect);
+                    const std::size_t own = indentation(line, dialect);
+                    if (depth > own) {
+                        line = std::string(next.substr(0, depth)) + line.substr(own);
                     }
                     break;
                 }

@@ -497,6 +497,10 @@ std::string valueOf(const IniLine& line, const IniDialect& d) {
     return out;
 }
 
+std::size_t indentation(std::string_view line, const IniDialect& d) {
+    return line.size() - ltrim(line, Blanks{d.extraBlanks}).size();
+}
+
 bool awaitsContinuation(std::string_view line, const IniDialect& d) {
     if (d.continuation != IniDialect::Continuation::backslash) {
         return false;
@@ -577,7 +581,7 @@ std::size_t IniScanner::continuationEnd(const IniLine& line) const {
     std::size_t at = line.next;
     if (dialect_.continuation == IniDialect::Continuation::indented) {
         const std::string_view first = text_.substr(line.begin, line.end - line.begin);
-        const std::size_t indent = first.size() - ltrim(first, blank).size();
+        const std::size_t indent = indentation(first, dialect_);
         while (at < text_.size()) {
             const std::size_t stop = lineEnd(at);
             const std::string_view physical = text_.substr(at, stop - at);

@@ -93,6 +93,10 @@ INI_API std::string valueOf(const IniLine& line, const IniDialect& dialect);
 // line joins its value.
 INI_API bool awaitsContinuation(std::string_view line, const IniDialect& dialect);
 
+// The bytes of blank the dialect trims at the start of `line`: its depth,
+// which decides indented continuation lines.
+INI_API std::size_t indentation(std::string_view line, const IniDialect& dialect);
+
 // Walks `text` line by line:
 //
 //     ini::IniScanner scanner(text, ';');
