@@ -778,6 +778,24 @@ float IniEditor::read(std::string_view section, std::string_view key, float defa
     return static_cast<float>(detail::parseNumber(value.c_str()));
 }
 
+std::optional<std::string> IniEditor::lookup(std::string_view section, std::string_view key) const {
+    const auto found = index_->readingLine(section, key);
+    return found ? std::optional<std::string>(valueOf(found->second, index_->dialect)) : std::nullopt;
+}
+
+IniRead<std::int64_t> IniEditor::readInt(std::string_view section, std::string_view key) const {
+    return readIntFrom(lookup(section, key));
+}
+IniRead<std::uint64_t> IniEditor::readUint(std::string_view section, std::string_view key) const {
+    return readUintFrom(lookup(section, key));
+}
+IniRead<double> IniEditor::readDouble(std::string_view section, std::string_view key) const {
+    return readDoubleFrom(lookup(section, key));
+}
+IniRead<bool> IniEditor::readBool(std::string_view section, std::string_view key) const {
+    return readBoolFrom(lookup(section, key));
+}
+
 std::vector<std::string> IniEditor::values(std::string_view section, std::string_view key) const {
     Index& index = *index_;
     index.readAll();
@@ -1159,6 +1177,20 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
 
 IniEditResult IniEditor::write(std::string_view section, std::string_view key, float value) {
     return write(section, key, detail::formatNumber(value));
+}
+
+IniEditResult IniEditor::writeInt(std::string_view section, std::string_view key, std::int64_t value) {
+    return write(section, key, formatInt(value));
+}
+IniEditResult IniEditor::writeUint(std::string_view section, std::string_view key, std::uint64_t value) {
+    return write(section, key, formatUint(value));
+}
+IniEditResult IniEditor::writeDouble(std::string_view section, std::string_view key, double value,
+                                     int significantDigits) {
+    return write(section, key, formatDouble(value, significantDigits));
+}
+IniEditResult IniEditor::writeBool(std::string_view section, std::string_view key, bool value) {
+    return write(section, key, formatBool(value));
 }
 
 IniEditResult IniEditor::delKey(std::string_view section, std::string_view key, bool withComment) {

@@ -25,8 +25,10 @@
 
 #include "IniDialect.h"
 #include "IniExport.h"
+#include "IniTypes.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,6 +81,14 @@ public:
     std::string read(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     float read(std::string_view section, std::string_view key, float defaultValue) const;
     bool sectionExists(std::string_view section) const;
+    // The value read() gives, or std::nullopt when the key is absent.
+    std::optional<std::string> lookup(std::string_view section, std::string_view key) const;
+    // The same value read as a type (see IniTypes.h): absent, not of the
+    // type (with the text), or the value; `.valueOr(d)` gives a default.
+    IniRead<std::int64_t> readInt(std::string_view section, std::string_view key) const;
+    IniRead<std::uint64_t> readUint(std::string_view section, std::string_view key) const;
+    IniRead<double> readDouble(std::string_view section, std::string_view key) const;
+    IniRead<bool> readBool(std::string_view section, std::string_view key) const;
     // Every value of `key` in text order (after the last empty one where
     // the dialect resets lists so); empty when the key is absent.
     std::vector<std::string> values(std::string_view section, std::string_view key) const;
@@ -119,6 +129,13 @@ public:
     IniEditResult write(std::string_view section, std::string_view key, std::string_view value);
     // As above, with the value written as printf's "%.6g" in the "C" locale.
     IniEditResult write(std::string_view section, std::string_view key, float value);
+    // As above, with the value's canonical text (see IniTypes.h), which reads
+    // back as the same value; a double with `significantDigits` when not 0.
+    IniEditResult writeInt(std::string_view section, std::string_view key, std::int64_t value);
+    IniEditResult writeUint(std::string_view section, std::string_view key, std::uint64_t value);
+    IniEditResult writeDouble(std::string_view section, std::string_view key, double value,
+                              int significantDigits = 0);
+    IniEditResult writeBool(std::string_view section, std::string_view key, bool value);
 
     // Removes every key line of `key` in `section`, so that the key is gone;
     // the comment lines right above each go too when `withComment` is set.

@@ -274,6 +274,24 @@ float IniFileIndex::read(std::string_view section, std::string_view key, float d
     return static_cast<float>(detail::parseNumber(entry->value.c_str()));
 }
 
+std::optional<std::string> IniFileIndex::lookup(std::string_view section, std::string_view key) const {
+    const IniValue* entry = find(section, key);
+    return entry != nullptr ? std::optional<std::string>(entry->value) : std::nullopt;
+}
+
+IniRead<std::int64_t> IniFileIndex::readInt(std::string_view section, std::string_view key) const {
+    return readIntFrom(lookup(section, key));
+}
+IniRead<std::uint64_t> IniFileIndex::readUint(std::string_view section, std::string_view key) const {
+    return readUintFrom(lookup(section, key));
+}
+IniRead<double> IniFileIndex::readDouble(std::string_view section, std::string_view key) const {
+    return readDoubleFrom(lookup(section, key));
+}
+IniRead<bool> IniFileIndex::readBool(std::string_view section, std::string_view key) const {
+    return readBoolFrom(lookup(section, key));
+}
+
 bool IniFileIndex::sectionExists(std::string_view section) const {
     return sections.find(section) != sections.end();
 }
@@ -307,6 +325,20 @@ void IniFileIndex::write(std::string_view section, std::string_view key, std::st
 
 void IniFileIndex::write(std::string_view section, std::string_view key, float newValue) {
     write(section, key, detail::formatNumber(newValue));
+}
+
+void IniFileIndex::writeInt(std::string_view section, std::string_view key, std::int64_t newValue) {
+    write(section, key, formatInt(newValue));
+}
+void IniFileIndex::writeUint(std::string_view section, std::string_view key, std::uint64_t newValue) {
+    write(section, key, formatUint(newValue));
+}
+void IniFileIndex::writeDouble(std::string_view section, std::string_view key, double newValue,
+                               int significantDigits) {
+    write(section, key, formatDouble(newValue, significantDigits));
+}
+void IniFileIndex::writeBool(std::string_view section, std::string_view key, bool newValue) {
+    write(section, key, formatBool(newValue));
 }
 
 void IniFileIndex::delKey(std::string_view section, std::string_view key) {

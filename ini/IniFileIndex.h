@@ -11,9 +11,12 @@
 #define INI_INIFILEINDEX_H
 
 #include "IniExport.h"
+#include "IniTypes.h"
 
+#include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +85,15 @@ public:
     // when the section or key is absent.
     float read(std::string_view section, std::string_view key, float defaultValue) const;
 
+    // The value read() gives, or std::nullopt when the key is absent.
+    std::optional<std::string> lookup(std::string_view section, std::string_view key) const;
+    // The same value read as a type (see IniTypes.h): absent, not of the
+    // type (with the text), or the value; `.valueOr(d)` gives a default.
+    IniRead<std::int64_t> readInt(std::string_view section, std::string_view key) const;
+    IniRead<std::uint64_t> readUint(std::string_view section, std::string_view key) const;
+    IniRead<double> readDouble(std::string_view section, std::string_view key) const;
+    IniRead<bool> readBool(std::string_view section, std::string_view key) const;
+
     // True when the section exists, listed or not.
     bool sectionExists(std::string_view section) const;
 
@@ -98,6 +110,14 @@ public:
     // As above, with the value written as printf's "%.6g" writes it in the
     // "C" locale: "2.5", "1e-05", "1.23457e+06", "-0", "inf", "nan".
     void write(std::string_view section, std::string_view key, float newValue);
+
+    // As above, with the value's canonical text (see IniTypes.h), which reads
+    // back as the same value; a double with `significantDigits` when not 0.
+    void writeInt(std::string_view section, std::string_view key, std::int64_t newValue);
+    void writeUint(std::string_view section, std::string_view key, std::uint64_t newValue);
+    void writeDouble(std::string_view section, std::string_view key, double newValue,
+                     int significantDigits = 0);
+    void writeBool(std::string_view section, std::string_view key, bool newValue);
 
     // Removes the key with its comments; removes the section as well when
     // that leaves it without any key (listed or not). Absent names change

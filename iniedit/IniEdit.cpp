@@ -2,6 +2,7 @@
 // only the lines an edit is about. See iniedit.1 for the whole interface.
 #include "IniEditor.h"
 #include "IniFileSave.h"
+#include "IniTypes.h"
 #include "IniVersion.h"
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -59,6 +61,8 @@ const char* const usage =
     "      --dialect NAME     classic (default), python, php, mysql, desktop or systemd\n"
     "  -c, --comment-char C   the comment characters (default: the dialect's)\n"
     "      --format F         get, list and dump: value (default), sh or json\n"
+    "      --type T           get: print the value as int, uint, float or bool (3 when it\n"
+    "                         is not one); set: write only a value of that type\n"
     "      --all              get and dump: every value of a key; set: replace them all\n"
     "  -0                     list: end each name with NUL instead of newline\n"
     "      --existing         set and del: fail with 1 when the section or key is absent\n"
@@ -82,6 +86,29 @@ const char* const usage =
 
 enum class Format { value, sh, json };
 
+// What --type names: how a value is read and printed.
+struct ValueType {
+    const char* name;
+    const char* description;
+    // The value's canonical text, or std::nullopt with `reason` set.
+    std::optional<std::string> (*canonical)(std::string_view text, const char** reason);
+};
+
+template <class T, std::optional<T> (*parse)(std::string_view, const char**), std::string (*format)(T)>
+std::optional<std::string> canonical(std::string_view text, const char** reason) {
+    const auto value = parse(text, reason);
+    return value ? std::optional<std::string>(format(*value)) : std::nullopt;
+}
+
+std::string shortest(double value) { return ini::formatDouble(value); }
+
+constexpr ValueType valueTypes[] = {
+    {"int", "a 64-bit signed integer", canonical<std::int64_t, ini::parseInt, ini::formatInt>},
+    {"uint", "a 64-bit unsigned integer", canonical<std::uint64_t, ini::parseUint, ini::formatUint>},
+    {"float", "a floating-point number", canonical<double, ini::parseDouble, shortest>},
+    {"bool", "a boolean", canonical<bool, ini::parseBool, ini::formatBool>},
+};
+
 // The command line, parsed.
 struct Options {
     std::string verb;
@@ -90,6 +117,7 @@ struct Options {
     ini::IniDialect dialect = ini::IniDialect::classic();
     std::optional<std::string> commentChars;
     Format format = Format::value;
+    const ValueType* type = nullptr;
     bool all = false;
     bool nulSeparated = false;
     bool existing = false;
@@ -145,6 +173,14 @@ Options parse_arguments(int argc, char** argv) {
                     known += (known.empty() ? "" : ", ") + preset;
                 }
                 fail(usageError, "unknown dialect '" + name + "' (known: " + known + ")");
+            }
+        } else if (arg == "--type" || arg.substr(0, 7) == "--type=") {
+            const std::string name = arg.size() > 7 ? std::string(arg.substr(7)) : optionValue(arg);
+            for (const auto& type : valueTypes) {
+                options.type = name == type.name ? &type : options.type;
+            }
+            if (options.type == nullptr) {
+                fail(usageError, "unknown type '" + name + "' (known: int, uint, float, bool)");
             }
         } else if (arg == "--all") {
             options.all = true;
@@ -229,6 +265,12 @@ Options parse_arguments(int argc, char** argv) {
     }
     if (options.format == Format::sh && options.verb == "dump") {
         fail(usageError, "dump: --format is value or json");
+    }
+    if (options.type != nullptr && options.verb != "get" && options.verb != "set") {
+        fail(usageError, "--type is for get and set");
+    }
+    if (options.type != nullptr && options.format == Format::sh) {
+        fail(usageError, "--type prints a value or JSON: not with --format=sh");
     }
     if (options.nulSeparated && options.verb != "list") {
         fail(usageError, "-0 is for list");
@@ -513,6 +555,23 @@ void require_shell_name(std::string_view key, const std::string& file) {
     }
 }
 
+// `value` in the canonical form of --type (as JSON with --format=json:
+// numbers and booleans bare, an infinity or NaN as a string); exit 3 when
+// it is not of the type.
+std::string typed(const Options& options, const std::string& value, const std::string& what) {
+    const char* reason = nullptr;
+    const auto text = options.type->canonical(value, &reason);
+    if (!text) {
+        fail(refusedUnsafe, options.file + ": " + what + "'" + value + "', not " + options.type->description +
+                                " (" + reason + ")");
+    }
+    if (options.format == Format::json && options.type->canonical == valueTypes[2].canonical &&
+        !std::isfinite(*ini::parseDouble(*text))) {
+        return json_quoted(*text);  // inf, nan: no JSON number
+    }
+    return *text;
+}
+
 int run_get(const Options& options, const ini::IniEditor& editor) {
     const std::string& section = options.operands[0];
     const std::string& key = options.operands[1];
@@ -520,6 +579,20 @@ int run_get(const Options& options, const ini::IniEditor& editor) {
         fail(notFound, options.file + ": no key '" + key + "' in section '" + section + "'");
     }
     std::string out;
+    if (options.type != nullptr) {
+        std::vector<std::string> values =
+            options.all ? editor.values(section, key) : std::vector{editor.read(section, key, "")};
+        for (std::string& value : values) {
+            value = typed(options, value, "key '" + key + "' in section '" + section + "' holds ");
+        }
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            out += options.format == Format::json ? (options.all ? (i == 0 ? "[" : ",") : "") + values[i]
+                                                  : values[i] + '\n';
+        }
+        out += options.format == Format::json ? (!options.all ? "\n" : values.empty() ? "[]\n" : "]\n") : "";
+        std::cout << out;
+        return success;
+    }
     if (options.all) {
         const std::vector<std::string> values = editor.values(section, key);
         for (std::size_t i = 0; i < values.size(); ++i) {
@@ -632,6 +705,9 @@ void apply_edit(const Options& options, ini::IniEditor& editor, const std::strin
     const std::string& section = args.at(0);
     ini::IniEditResult result;
     if (verb == "set" || verb == "add") {
+        if (options.type != nullptr) {
+            typed(options, args.at(2), "the value to write is ");
+        }
         if (options.existing && !editor.keyExists(section, args.at(1))) {
             fail(notFound, where + "no key '" + args[1] + "' in section '" + section + "' (--existing)");
         }

@@ -1,5 +1,6 @@
 // The INI document: the loader's grammar line kind by line kind, lookups,
 // and the invariants on real files written by others.
+#include "IniEditor.h"
 #include "IniFileIndex.h"
 #include "scratch_dir.h"
 #include "test_support.h"
@@ -364,6 +365,172 @@ TEST_F(CommaLocale, FloatsAreReadAndWrittenWithADot) {
     doc.write("s", "k", 2.5F);
     EXPECT_EQ(doc.read("s", "k", ""), "2.5");
     EXPECT_EQ(doc.read("s", "k", 0.0F), 2.5F);
+}
+
+TEST_F(CommaLocale, TypedValuesIgnoreTheLocale) {
+    EXPECT_EQ(ini::parseDouble("1.5"), 1.5);
+    EXPECT_EQ(ini::parseDouble("1,5"), std::nullopt);
+    EXPECT_EQ(ini::formatDouble(2.5), "2.5");
+    EXPECT_EQ(ini::formatDouble(1234.5, 17), "1234.5");
+    EXPECT_EQ(loadText("[s]\nk = -2.5e1\n").readDouble("s", "k").value, -25.0);
+}
+
+// Typed reads: each text read as each type, through the parse functions,
+// the document and the editor alike. An empty cell is "not of the type";
+// otherwise it is the canonical text of the value read.
+TEST(TypedValues, StrictReadsOfEveryType) {
+    struct Case {
+        const char* text;
+        const char* asInt;
+        const char* asUint;
+        const char* asDouble;
+        const char* asBool;
+    };
+    const std::vector<Case> cases = {
+        {"-0", "0", "", "-0", ""},
+        {"+5", "5", "5", "5", ""},
+        {" 5 ", "5", "5", "5", ""},
+        {"010", "10", "10", "10", ""},
+        {"0x", "", "", "", ""},
+        {"0x1F", "31", "31", "", ""},
+        {"-0x10", "-16", "", "", ""},
+        {"0xFFFFFFFFFFFFFFFF", "", "18446744073709551615", "", ""},
+        {"18446744073709551616", "", "", "18446744073709551616", ""},
+        {"9223372036854775807", "9223372036854775807", "9223372036854775807", "9223372036854775808", ""},
+        {"-9223372036854775808", "-9223372036854775808", "", "-9223372036854775808", ""},
+        {"9223372036854775808", "", "9223372036854775808", "9223372036854775808", ""},
+        {"-9223372036854775809", "", "", "-9223372036854775808", ""},
+        {"1e309", "", "", "", ""},
+        {"1e-400", "", "", "", ""},
+        {"4.9e-324", "", "", "5e-324", ""},
+        {"0.1", "", "", "0.1", ""},
+        {".5", "", "", "0.5", ""},
+        {"1.", "", "", "1", ""},
+        {"nan", "", "", "nan", ""},
+        {"inf", "", "", "inf", ""},
+        {"-Infinity", "", "", "-inf", ""},
+        {"1,5", "", "", "", ""},
+        {"1e", "", "", "", ""},
+        {"0x1p3", "", "", "", ""},
+        {"--5", "", "", "", ""},
+        {"+-5", "", "", "", ""},
+        {"5 5", "", "", "", ""},
+        {"Yes", "", "", "", "true"},
+        {"YES", "", "", "", "true"},
+        {"oFF", "", "", "", "false"},
+        {"1", "1", "1", "1", "true"},
+        {"0", "0", "0", "0", "false"},
+        {"2", "2", "2", "2", ""},
+        {"truly", "", "", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("'"s + c.text + "'");
+        const auto canonical = [](const auto& read) {
+            if (read.status == ini::IniReadStatus::notOfType) {
+                EXPECT_NE(read.reason, nullptr);
+                return std::string();
+            }
+            EXPECT_EQ(read.status, ini::IniReadStatus::value);
+            using T = std::decay_t<decltype(read.value)>;
+            if constexpr (std::is_same_v<T, bool>) {
+                return ini::formatBool(read.value);
+            } else if constexpr (std::is_same_v<T, double>) {
+                return ini::formatDouble(read.value);
+            } else if constexpr (std::is_same_v<T, std::int64_t>) {
+                return ini::formatInt(read.value);
+            } else {
+                return ini::formatUint(read.value);
+            }
+        };
+        // The document and the editor (quoted, so that blanks stay).
+        const std::string text = "[s]\nk = \""s + c.text + "\"\n";
+        const auto doc = loadText(text);
+        const ini::IniEditor editor(text);
+        ASSERT_EQ(doc.lookup("s", "k"), c.text);
+        for (const auto& [got, expected] : std::vector<std::pair<std::string, std::string>>{
+                 {canonical(doc.readInt("s", "k")), c.asInt},
+                 {canonical(doc.readUint("s", "k")), c.asUint},
+                 {canonical(doc.readDouble("s", "k")), c.asDouble},
+                 {canonical(doc.readBool("s", "k")), c.asBool},
+                 {canonical(editor.readInt("s", "k")), c.asInt},
+                 {canonical(editor.readUint("s", "k")), c.asUint},
+                 {canonical(editor.readDouble("s", "k")), c.asDouble},
+                 {canonical(editor.readBool("s", "k")), c.asBool},
+             }) {
+            EXPECT_EQ(got, expected);
+        }
+        EXPECT_EQ(doc.readInt("s", "k").text, c.text);
+    }
+}
+
+TEST(TypedValues, AbsentNotOfTypeAndDefaults) {
+    const auto doc = loadText("[s]\nn = 42\nword = abc\nempty =\n");
+    EXPECT_EQ(doc.readInt("s", "n").status, ini::IniReadStatus::value);
+    EXPECT_EQ(doc.readInt("s", "n").valueOr(7), 42);
+    EXPECT_EQ(doc.readInt("s", "missing").status, ini::IniReadStatus::absent);
+    EXPECT_EQ(doc.readInt("missing", "n").status, ini::IniReadStatus::absent);
+    EXPECT_EQ(doc.readInt("s", "empty").status, ini::IniReadStatus::absent);  // `k =` reads as absent
+    EXPECT_EQ(doc.readInt("s", "missing").valueOr(7), 7);
+    const auto word = doc.readBool("s", "word");
+    EXPECT_EQ(word.status, ini::IniReadStatus::notOfType);
+    EXPECT_EQ(word.text, "abc");
+    EXPECT_FALSE(word);
+    EXPECT_TRUE(word.valueOr(true));
+    // Under a dialect that reads `k =` as the empty value, it is present and
+    // not a number.
+    const ini::IniEditor editor("[s]\nempty =\n", ini::IniDialect::python());
+    for (const auto& read : {editor.readInt("s", "empty").status, editor.readUint("s", "empty").status,
+                             editor.readDouble("s", "empty").status, editor.readBool("s", "empty").status}) {
+        EXPECT_EQ(read, ini::IniReadStatus::notOfType);
+    }
+}
+
+// What the typed writes write reads back as the same value, bit for bit.
+TEST(TypedValues, WritesReadBackExactly) {
+    std::mt19937_64 random(7);
+    std::vector<double> doubles = {0.1,
+                                   -0.0,
+                                   1e-320,
+                                   std::numeric_limits<double>::max(),
+                                   -std::numeric_limits<double>::min(),
+                                   1.0 / 3,
+                                   123456789012345678.0,
+                                   std::numeric_limits<double>::infinity()};
+    for (int i = 0; i < 2000; ++i) {
+        const std::uint64_t bits = random();
+        double value = 0;
+        std::memcpy(&value, &bits, sizeof value);
+        if (std::isfinite(value)) {
+            doubles.push_back(value);
+        }
+    }
+    const auto sameBits = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    ini::IniFileIndex doc;
+    ini::IniEditor editor("[s]\n");
+    for (const double value : doubles) {
+        for (const int digits : {0, 17}) {
+            doc.writeDouble("s", "d", value, digits);
+            ASSERT_TRUE(sameBits(doc.readDouble("s", "d").value, value)) << doc.read("s", "d", "");
+            ASSERT_EQ(editor.writeDouble("s", "d", value, digits).status == ini::IniEditStatus::refused,
+                      false);
+            ASSERT_TRUE(sameBits(editor.readDouble("s", "d").value, value)) << editor.read("s", "d", "");
+        }
+    }
+    EXPECT_EQ(ini::formatDouble(0.1, 17), "0.10000000000000001");
+    EXPECT_EQ(ini::formatDouble(0.1, 3), "0.1");
+    for (const std::int64_t value : {std::numeric_limits<std::int64_t>::min(), std::int64_t{-1},
+                                     std::int64_t{0}, std::numeric_limits<std::int64_t>::max()}) {
+        doc.writeInt("s", "i", value);
+        EXPECT_EQ(doc.readInt("s", "i").value, value);
+        editor.writeInt("s", "i", value);
+        EXPECT_EQ(editor.readInt("s", "i").value, value);
+    }
+    doc.writeUint("s", "u", std::numeric_limits<std::uint64_t>::max());
+    EXPECT_EQ(doc.read("s", "u", ""), "18446744073709551615");
+    editor.writeDouble("s", "d", 0.5);
+    editor.writeBool("s", "b", false);
+    EXPECT_EQ(editor.read("s", "b", ""), "false");
+    EXPECT_EQ(editor.text(), "[s]\nd = 0.5\ni = 9223372036854775807\nb = false\n");
 }
 
 struct EditCase {

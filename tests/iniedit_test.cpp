@@ -147,6 +147,83 @@ TEST_F(IniEdit, GetAndExists) {
     });
 }
 
+TEST_F(IniEdit, TypedValues) {
+    const std::string text =
+        "[s]\nport = 0x1F\nneg = -0\nbig = 18446744073709551616\nratio = 0.10\n"
+        "on = YES\nword = abc\nlist = 1\nlist = 2\n";
+    expectRuns({
+        {"int, from hex", text, {"--type=int", "get", "f.ini", "s", "port"}, 0, "31\n", text},
+        {"int: -0", text, {"--type", "int", "get", "f.ini", "s", "neg"}, 0, "0\n", text},
+        {"float: shortest form", text, {"--type=float", "get", "f.ini", "s", "ratio"}, 0, "0.1\n", text},
+        {"float: -0 keeps its sign", text, {"--type=float", "get", "f.ini", "s", "neg"}, 0, "-0\n", text},
+        {"bool", text, {"--type=bool", "get", "f.ini", "s", "on"}, 0, "true\n", text},
+        {"bool as JSON",
+         text,
+         {"--type=bool", "--format=json", "get", "f.ini", "s", "on"},
+         0,
+         "true\n",
+         text},
+        {"every value",
+         text,
+         {"--type=uint", "--all", "--format=json", "get", "f.ini", "s", "list"},
+         0,
+         "[1,2]\n",
+         text},
+        {"out of range",
+         text,
+         {"--type=uint", "get", "f.ini", "s", "big"},
+         3,
+         "",
+         text,
+         "iniedit: f.ini: key 'big' in section 's' holds '18446744073709551616', not a 64-bit unsigned "
+         "integer "
+         "(out of range)"},
+        {"unsigned takes no sign",
+         text,
+         {"--type=uint", "get", "f.ini", "s", "neg"},
+         3,
+         "",
+         text,
+         "iniedit: f.ini: key 'neg' in section 's' holds '-0', not a 64-bit unsigned integer (negative)"},
+        {"not a boolean",
+         text,
+         {"--type=bool", "get", "f.ini", "s", "word"},
+         3,
+         "",
+         text,
+         "iniedit: f.ini: key 'word' in section 's' holds 'abc', not a boolean"},
+        {"absent stays 1", text, {"--type=int", "get", "f.ini", "s", "x"}, 1, "", text},
+        {"set checks the type",
+         text,
+         {"--type=int", "set", "f.ini", "s", "port", "1.5"},
+         3,
+         "",
+         text,
+         "iniedit: f.ini: the value to write is '1.5', not a 64-bit signed integer"},
+        {"set writes a valid value as given",
+         text,
+         {"--type=bool", "set", "f.ini", "s", "word", "On"},
+         0,
+         "",
+         "[s]\nport = 0x1F\nneg = -0\nbig = 18446744073709551616\nratio = 0.10\non = YES\nword = On\n"
+         "list = 1\nlist = 2\n"},
+        {"unknown type",
+         text,
+         {"--type=long", "get", "f.ini", "s", "port"},
+         2,
+         "",
+         text,
+         "iniedit: unknown type 'long'"},
+        {"not for list",
+         text,
+         {"--type=int", "list", "f.ini", "s"},
+         2,
+         "",
+         text,
+         "iniedit: --type is for get and set"},
+    });
+}
+
 TEST_F(IniEdit, SetKeepsEverythingElse) {
     expectRuns({
         {"CRLF, BOM, indentation, inline comment",
