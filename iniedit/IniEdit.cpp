@@ -1,5 +1,6 @@
 // iniedit: reads, tests and edits INI files from the command line, changing
 // only the lines an edit is about. See iniedit.1 for the whole interface.
+#include "IniDiagnostics.h"
 #include "IniEditor.h"
 #include "IniFileSave.h"
 #include "IniTypes.h"
@@ -51,6 +52,7 @@ const char* const usage =
     "       iniedit [OPTIONS] exists FILE SECTION [KEY]\n"
     "       iniedit [OPTIONS] list   FILE [SECTION]\n"
     "       iniedit [OPTIONS] dump   FILE\n"
+    "       iniedit [OPTIONS] check  FILE            (1 when it finds something)\n"
     "       iniedit [OPTIONS] batch  FILE            (operations on standard input)\n"
     "\n"
     "SECTION \"\" names the keys above the first header; FILE - is standard input,\n"
@@ -60,7 +62,7 @@ const char* const usage =
     "options (before the verb):\n"
     "      --dialect NAME     classic (default), python, php, mysql, desktop or systemd\n"
     "  -c, --comment-char C   the comment characters (default: the dialect's)\n"
-    "      --format F         get, list and dump: value (default), sh or json\n"
+    "      --format F         get, list, dump and check: value (default), sh or json\n"
     "      --type T           get: print the value as int, uint, float or bool (3 when it\n"
     "                         is not one); set: write only a value of that type\n"
     "      --all              get and dump: every value of a key; set: replace them all\n"
@@ -79,7 +81,8 @@ const char* const usage =
     "  del<TAB>SECTION[<TAB>KEY[<TAB>VALUE]]\n"
     "Empty lines and lines starting with '#' are skipped.\n"
     "\n"
-    "exit status: 0 done (exists: true), 1 not found, 2 usage error,\n"
+    "exit status: 0 done (exists: true; check: nothing found), 1 not found (check: found),\n"
+    "2 usage error, "
     "3 refused as unsafe or a line the dialect's owner rejects (nothing written), 4 input or output failure "
     "(file untouched),\n"
     "5 written, but its directory could not be flushed (a crash may undo the edit)\n";
@@ -223,8 +226,9 @@ Options parse_arguments(int argc, char** argv) {
         std::size_t least;
         std::size_t most;
     };
-    static constexpr Arity arities[] = {{"get", 2, 2},    {"set", 3, 3},  {"add", 3, 3},  {"del", 1, 3},
-                                        {"exists", 1, 2}, {"list", 0, 1}, {"dump", 0, 0}, {"batch", 0, 0}};
+    static constexpr Arity arities[] = {{"get", 2, 2},  {"set", 3, 3},    {"add", 3, 3},
+                                        {"del", 1, 3},  {"exists", 1, 2}, {"list", 0, 1},
+                                        {"dump", 0, 0}, {"batch", 0, 0},  {"check", 0, 0}};
     const Arity* arity = nullptr;
     for (const auto& a : arities) {
         arity = options.verb == a.verb ? &a : arity;
@@ -254,8 +258,8 @@ Options parse_arguments(int argc, char** argv) {
         fail(usageError, "--output and --in-place are for set, add, del and batch");
     }
     if (options.format != Format::value && options.verb != "get" && options.verb != "list" &&
-        options.verb != "dump") {
-        fail(usageError, "--format is for get, list and dump");
+        options.verb != "dump" && options.verb != "check") {
+        fail(usageError, "--format is for get, list, dump and check");
     }
     if (options.all && options.verb != "get" && options.verb != "set" && options.verb != "dump") {
         fail(usageError, "--all is for get, set and dump");
@@ -263,8 +267,8 @@ Options parse_arguments(int argc, char** argv) {
     if (options.all && options.format == Format::sh) {
         fail(usageError, "--format=sh holds one value per key: not with --all");
     }
-    if (options.format == Format::sh && options.verb == "dump") {
-        fail(usageError, "dump: --format is value or json");
+    if (options.format == Format::sh && (options.verb == "dump" || options.verb == "check")) {
+        fail(usageError, options.verb + ": --format is value or json");
     }
     if (options.type != nullptr && options.verb != "get" && options.verb != "set") {
         fail(usageError, "--type is for get and set");
@@ -658,6 +662,29 @@ int run_dump(const Options& options, const ini::IniEditor& editor) {
     return success;
 }
 
+// What the dialect makes of lines a person may not expect, one per line as
+// FILE:LINE:COLUMN: message [kind], or as a JSON array; 1 when anything is
+// found.
+int run_check(const Options& options, const std::string& text) {
+    const std::vector<ini::IniFinding> findings = ini::diagnose(text, options.dialect);
+    std::string out = options.format == Format::json ? "[" : "";
+    for (std::size_t i = 0; i < findings.size(); ++i) {
+        const ini::IniFinding& f = findings[i];
+        if (options.format == Format::json) {
+            out += (i == 0 ? "{" : ",{") + json_quoted("kind") + ":" + json_quoted(ini::findingName(f.kind)) +
+                   ",\"line\":" + std::to_string(f.line) + ",\"column\":" + std::to_string(f.column) +
+                   ",\"begin\":" + std::to_string(f.begin) + ",\"end\":" + std::to_string(f.end) +
+                   ",\"message\":" + json_quoted(f.message) + "}";
+        } else {
+            out += options.file + ":" + std::to_string(f.line) + ":" + std::to_string(f.column) + ": " +
+                   f.message + " [" + ini::findingName(f.kind) + "]\n";
+        }
+    }
+    out += options.format == Format::json ? "]\n" : "";
+    std::cout << out;
+    return findings.empty() ? success : notFound;
+}
+
 int run_list(const Options& options, const ini::IniEditor& editor) {
     const bool keys = !options.operands.empty();
     const std::string section = keys ? options.operands[0] : std::string();
@@ -822,6 +849,9 @@ void write_output(const Options& options, const Source& source, const std::strin
 
 int run(const Options& options) {
     Source source = open_source(options);
+    if (options.verb == "check") {
+        return run_check(options, source.text);
+    }
     ini::IniEditor editor(source.text, options.dialect);
     // A file its owner rejects is not guessed at.
     if (const auto problems = editor.problems(); !problems.empty()) {

@@ -2,6 +2,7 @@
 // keys with several values. The owners themselves check the presets in
 // dialect_differential.py; these cases pin the rules one by one, and cover
 // systemd, whose parser cannot be run on its own.
+#include "IniDiagnostics.h"
 #include "IniDialect.h"
 #include "IniEditor.h"
 #include "IniScanner.h"
@@ -271,3 +272,49 @@ TEST(Dialect, WritesReadBackOrAreRefused) {
 }
 
 }  // namespace
+
+// Each kind of finding, where it is: "line:column kind" and the bytes it
+// covers, for small texts under the dialect named.
+TEST(Diagnostics, FindsEachKindInPlace) {
+    struct Case {
+        const char* dialect;
+        std::string text;
+        std::vector<std::string> expected;  // "line:column kind [covered bytes]"
+    };
+    const std::vector<Case> cases = {
+        {"classic", "[s]\nk = 1\n", {}},
+        {"classic",
+         "\xEF\xBB\xBFtop = 1\n[s]\nk = 1\nK = 2\nk = 3\n[s]\nk = 4\n",
+         {"1:1 byte-order-mark [\xEF\xBB\xBF]", "1:4 key-above-first-header [top]", "5:1 repeated-key [k]",
+          "6:1 repeated-section [[s]]", "7:1 repeated-key [k]"}},
+        {"python", "[s]\nk = 1\nK = 2\n[S]\n", {"3:1 repeated-key [K]"}},
+        {"systemd", "[Service]\nExecStart=a\nExecStart=b\n", {}},  // lists
+        {"classic",
+         "[s] junk\njust text\n[broken\n# other comment\n",
+         {"1:5 ignored-text [junk]", "2:1 stores-nothing [just text]", "3:1 stores-nothing [[broken]"}},
+        {"classic",
+         "[s]\nempty =\nq = \"a\" b\nopen = \"a\n",
+         {"2:1 stores-nothing [empty =]", "3:5 stores-nothing [\"a\" b]", "4:8 stores-nothing [\"a]"}},
+        {"python", "[s]\nempty =\n", {}},
+        {"classic",
+         "[s]\nurl = a;b\nok = a ; comment\nq = \"a  \"\n",
+         {"2:8 comment-char-in-value [;]", "4:7 blanks-inside-quotes [  ]"}},
+        {"python", "[s]\nk = a ; b\nc = #fff\n", {"2:7 comment-char-in-value [;]"}},
+        {"mysql", "[s]\nk = 'a '\n", {"2:7 blanks-inside-quotes [ ]"}},
+        {"classic",
+         "[s]\r\na = 1\nb = 2\r\nc = 3",
+         {"2:6 mixed-line-endings [\n]", "4:6 no-final-newline []"}},
+        {"python", "top = 1\n[s]\n", {"1:1 rejected [top = 1]"}},
+        {"desktop", "[Desktop Entry] x\n", {"1:1 rejected [[Desktop Entry] x]"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dialect + std::string(": ") + c.text);
+        std::vector<std::string> got;
+        for (const ini::IniFinding& f : ini::diagnose(c.text, preset(c.dialect))) {
+            EXPECT_FALSE(f.message.empty());
+            got.push_back(std::to_string(f.line) + ":" + std::to_string(f.column) + " " +
+                          ini::findingName(f.kind) + " [" + c.text.substr(f.begin, f.end - f.begin) + "]");
+        }
+        EXPECT_EQ(got, c.expected);
+    }
+}

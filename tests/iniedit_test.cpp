@@ -111,10 +111,11 @@ protected:
             EXPECT_EQ(ini_test::escaped(r.out), ini_test::escaped(c.out));
             EXPECT_EQ(ini_test::escaped(contents("f.ini")), ini_test::escaped(c.after));
             EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
-            // exists and -q say nothing for status 1.
-            const bool silent =
-                c.status == 1 &&
-                (std::find(c.args.begin(), c.args.end(), "exists") != c.args.end() || c.args.front() == "-q");
+            // exists, check and -q say nothing for status 1.
+            const auto has = [&](const char* arg) {
+                return std::find(c.args.begin(), c.args.end(), arg) != c.args.end();
+            };
+            const bool silent = c.status == 1 && (has("exists") || has("check") || c.args.front() == "-q");
             if (c.status != 0 && !silent) {
                 EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;  // one line
             } else if (c.err.empty()) {
@@ -221,6 +222,44 @@ TEST_F(IniEdit, TypedValues) {
          "",
          text,
          "iniedit: --type is for get and set"},
+    });
+}
+
+TEST_F(IniEdit, Check) {
+    const std::string clean = "[s]\nk = 1\n";
+    const std::string text = "[s]\nk = 1\nk = 2\n";
+    const std::string rejected = "top = 1\n[s]\n";
+    expectRuns({
+        {"nothing found", clean, {"check", "f.ini"}, 0, "", clean},
+        {"a finding",
+         text,
+         {"check", "f.ini"},
+         1,
+         "f.ini:3:1: key 'k' again (first at line 2): the first value wins, this one is ignored "
+         "[repeated-key]\n",
+         text},
+        {"as JSON",
+         text,
+         {"--format=json", "check", "f.ini"},
+         1,
+         "[{\"kind\":\"repeated-key\",\"line\":3,\"column\":1,\"begin\":10,\"end\":11,\"message\":\"key 'k' "
+         "again (first at line 2): the first value wins, this one is ignored\"}]\n",
+         text},
+        {"nothing, as JSON", clean, {"--format=json", "check", "f.ini"}, 0, "[]\n", clean},
+        {"a file the owner rejects is a finding",
+         rejected,
+         {"--dialect=python", "check", "f.ini"},
+         1,
+         "f.ini:1:1: a key above the first header (python rejects the file) [rejected]\n",
+         rejected},
+        {"missing file", "", {"check", "missing.ini"}, 4, "", "", "iniedit: missing.ini: "},
+        {"no shell format",
+         clean,
+         {"--format=sh", "check", "f.ini"},
+         2,
+         "",
+         clean,
+         "iniedit: check: --format is value or json"},
     });
 }
 

@@ -33,6 +33,7 @@ $libdir/libinifileindex.so.0.1.0"
 bin/iniedit
 bin/launcher
 include/ini/IniCurrentFile.h
+include/ini/IniDiagnostics.h
 include/ini/IniDialect.h
 include/ini/IniEditor.h
 include/ini/IniExport.h
