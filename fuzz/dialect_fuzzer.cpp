@@ -10,6 +10,9 @@
 //   it is the last value); after a value's deletion the key holds it no more;
 //   after a key's deletion the key is gone;
 // - every other key reads as before, with all of its values;
+// - after a key is commented out it is gone; after uncomment it has a value;
+//   after its comment or inline comment is set, they read back as written
+//   and the key's values are as before;
 // - an edit never makes the owner reject a text it accepted.
 #include "IniEditor.h"
 #include "IniScanner.h"
@@ -69,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int step = 0; step < 16 && !in.empty(); ++step) {
         const std::string before = editor.text();
         Reading othersBefore = everyValue(editor);
-        const std::uint8_t op = in.byte() % 5;
+        const std::uint8_t op = in.byte() % 9;
         const std::string section = in.name();
         const std::string key = in.name();
         const std::string value = in.byte() % 2 == 0 ? in.name() : in.text(16);
@@ -87,8 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 3:
             result = editor.delValue(section, key, value);
             break;
-        default:
+        case 4:
             result = editor.delKey(section, key);
+            break;
+        case 5:
+            result = editor.commentOut(section, key);
+            break;
+        case 6:
+            result = value.size() % 2 == 0 ? editor.uncomment(section, key, value)
+                                           : editor.uncomment(section, key);
+            break;
+        case 7:
+            result = editor.setComment(section, key, value);
+            break;
+        default:
+            result = editor.setInlineComment(section, key, value);
             break;
         }
         const std::string what = dialect.name + ": op " + std::to_string(op) + " on [" + section + "] " +
@@ -121,14 +137,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   !reread.dialect().defaultSection.empty(),
                               "a deleted value is gone", what);
                 break;
-            default:
+            case 4:
+            case 5:
                 fuzz::require(reread.values(section, key).empty() || !reread.dialect().defaultSection.empty(),
-                              "a deleted key is gone", what);
+                              "a deleted or commented-out key is gone", what);
+                break;
+            case 6:
+                fuzz::require(!values.empty() || dialect.emptyValueResetsList,
+                              "an uncommented key has a value", what);
+                break;
+            case 7: {
+                // One line per line of the text, read without the blanks at
+                // its ends.
+                std::vector<std::string> lines;
+                for (std::size_t at = 0; !value.empty() && at <= value.size();) {
+                    const std::size_t end = std::min(value.find('\n', at), value.size());
+                    const std::string line = value.substr(at, end - at);
+                    const std::size_t first = line.find_first_not_of(" \t");
+                    lines.push_back(first == std::string::npos
+                                        ? std::string()
+                                        : line.substr(first, line.find_last_not_of(" \t") - first + 1));
+                    at = end + 1;
+                }
+                const auto comment = reread.comment(section, key);
+                fuzz::require(comment.has_value() && comment->lines == lines, "a comment reads back", what);
+                break;
+            }
+            default:
+                fuzz::require(reread.comment(section, key)->inlineText == value,
+                              "an inline comment reads back", what);
                 break;
             }
         }
-        forget(othersBefore, dialect, section, key);
-        forget(othersAfter, dialect, section, key);
+        if (op <= 6) {
+            forget(othersBefore, dialect, section, key);
+            forget(othersAfter, dialect, section, key);
+        }
         fuzz::require(othersBefore == othersAfter, "every other key reads as before", what);
         if (accepted) {
             fuzz::require(reread.problems().empty(), "an edit keeps the text acceptable to its owner", what);

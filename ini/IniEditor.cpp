@@ -246,6 +246,10 @@ struct IniEditor::Index {
         std::size_t keyLines = 0;  // once indexed
         // The last key line after the first header and before the next one.
         LineId lastKey = noLine;
+        // Each key's last commented-out line in the section (see
+        // IniEditor::uncomment), built when a new key first asks; keyed by
+        // views into the lines.
+        std::optional<NameMap<LineId>> commentedOut;
     };
 
     Index(std::string text, IniDialect rules);
@@ -263,7 +267,9 @@ struct IniEditor::Index {
     std::string valueAt(LineId id) const { return valueOf(scan(id), dialect); }
     // The section called `name`, created without lines when new.
     Section& sectionOf(std::string_view name) {
-        return sections.try_emplace(name, Section{{}, name_map<Key>(dialect.caseInsensitiveKeys)})
+        return sections
+            .try_emplace(
+                name, Section{{}, name_map<Key>(dialect.caseInsensitiveKeys), false, 0, noLine, std::nullopt})
             .first->second;
     }
     Section* findSection(std::string_view name) {
@@ -304,6 +310,28 @@ struct IniEditor::Index {
     std::string_view lineEnding();
     LineId firstKeyLine() const;
     LineId lastKeyLine() const;
+
+    // Calls `each` with every line under the section's headers (up to the
+    // next header) in text order, and for "" with those above the first.
+    template <typename Each>
+    void forEachRegionLine(std::string_view section, Each each);
+    // A comment line without its comment character and the blanks right
+    // after it (its indentation kept), and the bytes removed; 0 removed for
+    // any other line.
+    std::pair<std::string, std::size_t> uncommented(LineId id) const;
+    // The last commented-out line of `key` in the section (holding `value`
+    // when given), or noLine. Reads the whole text.
+    LineId commentedOut(std::string_view section, std::string_view key,
+                        std::optional<std::string_view> value);
+    // The line read() reads for the key, when it is in the section itself.
+    std::optional<std::pair<LineId, IniLine>> ownLine(std::string_view section, std::string_view key);
+    // The comment lines directly above a line, in text order.
+    std::vector<LineId> commentAbove(LineId id) const;
+    // The key line before a line, up to the header above it; or noLine.
+    LineId keyLineBefore(LineId id) const;
+    // Whether a key line is the last key line under `header` before the
+    // next header (with noLine: above the first header).
+    bool endsFirstRegion(LineId id, LineId header) const;
     const std::string& text();
 
     std::string original;
@@ -641,6 +669,146 @@ LineId IniEditor::Index::lastKeyLine() const {
         at = lines[at].prev;
     }
     return at;
+}
+
+template <typename Each>
+void IniEditor::Index::forEachRegionLine(std::string_view section, Each each) {
+    readAll();
+    const auto region = [&](LineId from) {
+        for (LineId at = from; at != noLine && lines[at].kind != IniLineKind::header; at = lines[at].next) {
+            each(at);
+        }
+    };
+    if (section.empty()) {
+        region(head);
+    }
+    if (const Section* owner = findSection(section)) {
+        for (const LineId header : owner->headers) {
+            region(lines[header].next);
+        }
+    }
+}
+
+std::pair<std::string, std::size_t> IniEditor::Index::uncommented(LineId id) const {
+    const std::string_view content = lines[id].content;
+    std::size_t at = 0;
+    while (at < content.size() && (content[at] == ' ' || content[at] == '\t')) {
+        ++at;
+    }
+    if (lines[id].kind != IniLineKind::comment || at == content.size() || !dialect.isComment(content[at])) {
+        return {std::string(content), 0};
+    }
+    std::size_t rest = at + 1;
+    while (rest < content.size() && (content[rest] == ' ' || content[rest] == '\t')) {
+        ++rest;
+    }
+    return {std::string(content.substr(0, at)).append(content.substr(rest)), rest - at};
+}
+
+LineId IniEditor::Index::commentedOut(std::string_view section, std::string_view key,
+                                      std::optional<std::string_view> value) {
+    // A comment line that reads, once uncommented, as a line of a key: that
+    // key, where it starts in the line, and its value.
+    struct Commented {
+        std::string key;
+        std::size_t keyAt;
+        std::string value;
+    };
+    const auto commented = [&](LineId id) -> std::optional<Commented> {
+        if (lines[id].kind != IniLineKind::comment || lines[id].blank) {
+            return std::nullopt;
+        }
+        const auto [text, removed] = uncommented(id);
+        if (removed == 0) {
+            return std::nullopt;
+        }
+        scanned += text.size();
+        const IniLine line = scanLine(text, dialect);
+        if (line.kind != IniLineKind::key || line.problem != nullptr) {
+            return std::nullopt;
+        }
+        // The key follows the removed bytes.
+        const auto at = static_cast<std::size_t>(line.key.data() - text.data()) + removed;
+        return Commented{std::string(line.key), at, value ? valueOf(line, dialect) : std::string()};
+    };
+    if (value) {
+        LineId found = noLine;
+        forEachRegionLine(section, [&](LineId id) {
+            const auto line = commented(id);
+            if (line && dialect.sameKey(line->key, key) && line->value == *value) {
+                found = id;
+            }
+        });
+        return found;
+    }
+    readAll();
+    Section* owner = section.empty() ? &sectionOf(std::string_view{}) : findSection(section);
+    if (owner == nullptr) {
+        return noLine;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!owner->commentedOut) {
+            owner->commentedOut = name_map<LineId>(dialect.caseInsensitiveKeys);
+            forEachRegionLine(section, [&](LineId id) {
+                if (const auto line = commented(id)) {
+                    (*owner->commentedOut)[lines[id].content.substr(line->keyAt, line->key.size())] = id;
+                }
+            });
+        }
+        const auto found = owner->commentedOut->find(key);
+        if (found == owner->commentedOut->end()) {
+            return noLine;
+        }
+        if (!lines[found->second].removed) {
+            return found->second;
+        }
+        owner->commentedOut.reset();  // deleted since: look again
+    }
+    return noLine;
+}
+
+std::optional<std::pair<LineId, IniLine>> IniEditor::Index::ownLine(std::string_view section,
+                                                                    std::string_view key) {
+    auto found = readingLine(section, key);
+    if (found && !dialect.defaultSection.empty() &&
+        !dialect.sameSection(sectionOfLine(found->first), section)) {
+        found.reset();
+    }
+    return found;
+}
+
+LineId IniEditor::Index::keyLineBefore(LineId id) const {
+    for (LineId at = lines[id].prev; at != noLine && lines[at].kind != IniLineKind::header;
+         at = lines[at].prev) {
+        if (lines[at].kind == IniLineKind::key) {
+            return at;
+        }
+    }
+    return noLine;
+}
+
+bool IniEditor::Index::endsFirstRegion(LineId id, LineId header) const {
+    for (LineId at = lines[id].next; at != noLine && lines[at].kind != IniLineKind::header;
+         at = lines[at].next) {
+        if (lines[at].kind == IniLineKind::key) {
+            return false;
+        }
+    }
+    LineId at = lines[id].prev;
+    while (at != noLine && lines[at].kind != IniLineKind::header) {
+        at = lines[at].prev;
+    }
+    return at == header;
+}
+
+std::vector<LineId> IniEditor::Index::commentAbove(LineId id) const {
+    std::vector<LineId> block;
+    for (LineId at = lines[id].prev;
+         at != noLine && lines[at].kind == IniLineKind::comment && !lines[at].blank; at = lines[at].prev) {
+        block.push_back(at);
+    }
+    std::reverse(block.begin(), block.end());
+    return block;
 }
 
 const std::string& IniEditor::Index::text() {
@@ -1117,17 +1285,36 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
     }
     if (top || (target != nullptr && !target->headers.empty())) {
         const LineId lastKey = top ? index.topLastKey : target->lastKey;
-        const LineId after = lastKey != noLine ? lastKey : (top ? noLine : target->headers.front());
+        // A commented-out line of the key: the new line goes right after
+        // it, in its style.
+        const LineId commented = index.commentedOut(section, key, std::nullopt);
+        const LineId after = commented != noLine ? commented
+                             : lastKey != noLine ? lastKey
+                                                 : (top ? noLine : target->headers.front());
         const LineId model = lastKey != noLine ? lastKey : index.firstKeyLine();
-        const std::string_view modelText = model == noLine ? std::string_view{} : index.lines[model].content;
+        const std::string modelText = commented != noLine ? index.uncommented(commented).first
+                                      : model == noLine   ? std::string()
+                                                          : std::string(index.lines[model].content);
         const bool last = after != noLine && !index.lines[after].newline;
         if (last) {
             index.terminate(after, eol);  // a last line without a newline
         }
         std::string line = key_line(modelText, key, *written, dialect);
-        if (lastKey == noLine && dialect.continuation == IniDialect::Continuation::indented) {
-            // Right after a header, a deeper line that follows would become
-            // the new key's continuation: the key takes its indentation.
+        const LineId previousKey = commented == noLine ? lastKey : index.keyLineBefore(commented);
+        if (dialect.continuation == IniDialect::Continuation::indented && previousKey != noLine) {
+            // Deeper than the key line before it, the new line would be
+            // that key's continuation: it takes that line's indentation.
+            const std::string_view previous = index.lines[previousKey].content;
+            const std::size_t depth = indentation(previous.substr(0, previous.find('\n')), dialect);
+            if (indentation(line, dialect) > depth) {
+                line = std::string(previous.substr(0, depth)) + line.substr(indentation(line, dialect));
+            }
+        }
+        if ((lastKey == noLine || commented != noLine) &&
+            dialect.continuation == IniDialect::Continuation::indented) {
+            // A deeper line that follows (right after a header, or after a
+            // comment line) would become the new key's continuation: the key
+            // takes its indentation.
             const LineId start = after == noLine ? index.head : index.lines[after].next;
             for (LineId at = start; at != noLine; at = index.lines[at].next) {
                 if (index.lines[at].kind != IniLineKind::comment) {
@@ -1145,7 +1332,9 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         index.insertAfter(id, index.closeContinuation(after, eol));
         // The section exists unless it is a new "", whose name views nothing.
         index.addKeyLine(*target, index.scan(id).key, id);
-        (top ? index.topLastKey : target->lastKey) = id;
+        if (commented == noLine || index.endsFirstRegion(id, top ? noLine : target->headers.front())) {
+            (top ? index.topLastKey : target->lastKey) = id;
+        }
         return {IniEditStatus::changed, {}};
     }
 
@@ -1269,6 +1458,239 @@ IniEditResult IniEditor::delSection(std::string_view section) {
     target.keyLines = 0;
     target.lastKey = noLine;
     return finishDeletion(eol);
+}
+
+namespace {
+
+// A comment's text: without indentation, the comment character, the blanks
+// after it and a CR at its end.
+std::string comment_text(std::string_view line, const IniDialect& dialect) {
+    std::size_t at = 0;
+    while (at < line.size() &&
+           (is_trimmed(line[at]) || dialect.extraBlanks.find(line[at]) != std::string::npos)) {
+        ++at;
+    }
+    at += at < line.size() ? 1 : 0;
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) {
+        ++at;
+    }
+    return std::string(line.substr(at, trimmed_size(line) > at ? trimmed_size(line) - at : 0));
+}
+
+}  // namespace
+
+void IniEditor::reindex(const std::string* restore) {
+    std::string text = restore != nullptr ? *restore : index_->text();
+    const std::size_t scanned = index_->scanned + text.size();
+    index_ = std::make_unique<Index>(std::move(text), index_->dialect);
+    index_->scanned = scanned;
+}
+
+std::optional<IniComment> IniEditor::comment(std::string_view section, std::string_view key) const {
+    Index& index = *index_;
+    const auto found = index.ownLine(section, key);
+    if (!found) {
+        return std::nullopt;
+    }
+    IniComment out;
+    for (const LineId id : index.commentAbove(found->first)) {
+        out.lines.push_back(comment_text(index.lines[id].content, index.dialect));
+        out.raw.append(index.lines[id].content).append("\n");
+    }
+    const IniLine& line = found->second;
+    if (line.commentBegin < line.commentEnd) {
+        const std::string_view content = index.lines[found->first].content;
+        out.inlineRaw = content.substr(line.commentBegin, line.commentEnd - line.commentBegin);
+        out.inlineText = comment_text(out.inlineRaw, index.dialect);
+    }
+    return out;
+}
+
+std::optional<IniComment> IniEditor::sectionComment(std::string_view section) const {
+    Index& index = *index_;
+    index.readAll();
+    const Index::Section* owner = index.findSection(section);
+    if (owner == nullptr || owner->headers.empty()) {
+        return std::nullopt;
+    }
+    IniComment out;
+    for (const LineId id : index.commentAbove(owner->headers.front())) {
+        out.lines.push_back(comment_text(index.lines[id].content, index.dialect));
+        out.raw.append(index.lines[id].content).append("\n");
+    }
+    return out;
+}
+
+IniEditResult IniEditor::replaceComment(std::size_t target, std::string_view text) {
+    Index& index = *index_;
+    if (commentChar_ == '\0') {
+        return refused("this format has no comments");
+    }
+    if (text.find('\r') != std::string_view::npos) {
+        return refused("a comment cannot hold a CR");
+    }
+    const std::string_view eol = index.lineEnding();
+    const std::string_view content = index.lines[target].content;
+    const std::string indent(
+        content.substr(0, indentation(content.substr(0, content.find('\n')), index.dialect)));
+    std::vector<std::string> wanted;
+    for (std::size_t at = 0; !text.empty() && at <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        const std::string_view piece = text.substr(at, end - at);
+        wanted.push_back(indent + commentChar_ + (piece.empty() ? "" : " ") + std::string(piece) +
+                         (eol.size() == 2 ? "\r" : ""));
+        at = end + 1;
+    }
+    const std::vector<LineId> block = index.commentAbove(target);
+    std::vector<std::string> texts;
+    for (const LineId id : block) {
+        texts.push_back(comment_text(index.lines[id].content, index.dialect));
+    }
+    std::vector<std::string> wantedTexts;
+    for (const std::string& line : wanted) {
+        wantedTexts.push_back(comment_text(line, index.dialect));
+    }
+    if (texts == wantedTexts) {
+        return {IniEditStatus::unchanged, {}};
+    }
+    for (const LineId id : block) {
+        index.unlink(id);
+    }
+    LineId after = index.lines[target].prev;
+    for (std::string& line : wanted) {
+        const LineId id = index.newLine(std::move(line), true);
+        index.insertAfter(id, after);
+        after = id;
+    }
+    reindex();
+    return {IniEditStatus::changed, {}};
+}
+
+IniEditResult IniEditor::setComment(std::string_view section, std::string_view key, std::string_view text) {
+    const auto found = index_->ownLine(section, key);
+    if (!found) {
+        return {IniEditStatus::absent, {}};
+    }
+    return replaceComment(found->first, text);
+}
+
+IniEditResult IniEditor::setSectionComment(std::string_view section, std::string_view text) {
+    Index& index = *index_;
+    index.readAll();
+    const Index::Section* owner = index.findSection(section);
+    if (owner == nullptr || owner->headers.empty()) {
+        return {IniEditStatus::absent, {}};
+    }
+    return replaceComment(owner->headers.front(), text);
+}
+
+IniEditResult IniEditor::setInlineComment(std::string_view section, std::string_view key,
+                                          std::string_view text) {
+    Index& index = *index_;
+    const IniDialect& dialect = index.dialect;
+    if (dialect.inlineComments == IniDialect::InlineComments::none || dialect.inlineCommentChars.empty()) {
+        return refused("this format has no inline comments");
+    }
+    if (text.find_first_of("\r\n") != std::string_view::npos) {
+        return refused("an inline comment is one line");
+    }
+    const auto found = index.ownLine(section, key);
+    if (!found) {
+        return {IniEditStatus::absent, {}};
+    }
+    const auto& [id, line] = *found;
+    const std::string_view content = index.lines[id].content;
+    if (content.find('\n') != std::string_view::npos) {
+        return refused("the value is on several lines");
+    }
+    const bool hasComment = line.commentBegin < line.commentEnd;
+    if (comment_text(content.substr(line.commentBegin, line.commentEnd - line.commentBegin), dialect) ==
+            text &&
+        hasComment == !text.empty()) {
+        return {IniEditStatus::unchanged, {}};
+    }
+    // The comment replaces the old one where it stood, or follows the value
+    // after a blank; removing it takes the blanks before it too.
+    const std::size_t from = hasComment && !text.empty() ? line.commentBegin : line.valueEnd;
+    std::string replaced(content.substr(0, from));
+    if (!text.empty()) {
+        replaced += hasComment ? "" : " ";
+        replaced += dialect.inlineCommentChars.front();
+        replaced += " ";
+        replaced += text;
+    }
+    replaced.append(content.substr(hasComment ? line.commentEnd : line.valueEnd));
+    const IniLine scanned = scanLine(replaced, dialect);
+    if (scanned.kind != IniLineKind::key || scanned.key != line.key || scanned.problem != nullptr ||
+        valueOf(scanned, dialect) != valueOf(line, dialect) ||
+        comment_text(std::string_view(replaced).substr(scanned.commentBegin,
+                                                       scanned.commentEnd - scanned.commentBegin),
+                     dialect) != text) {
+        return refused("the line would not read as before with this comment");
+    }
+    index.setContent(id, std::move(replaced));
+    return {IniEditStatus::changed, {}};
+}
+
+IniEditResult IniEditor::commentOut(std::string_view section, std::string_view key) {
+    Index& index = *index_;
+    index.readAll();
+    const Index::Key* entry = index.findKey(section, key);
+    if (entry == nullptr || entry->first == noLine) {
+        return {IniEditStatus::absent, {}};
+    }
+    if (commentChar_ == '\0') {
+        return refused("this format has no comments");
+    }
+    const std::string before = index.text();
+    for (LineId id = entry->first; id != noLine; id = index.lines[id].nextOfKey) {
+        // Each line of the key, continuation lines included, gets the
+        // comment character in front.
+        std::string commented(1, commentChar_);
+        for (const char c : index.lines[id].content) {
+            commented += c;
+            commented += c == '\n' ? std::string(1, commentChar_) : std::string();
+        }
+        index.setContent(id, std::move(commented));
+    }
+    reindex();
+    index_->readAll();
+    const Index::Key* left = index_->findKey(section, key);
+    if (left != nullptr && left->first != noLine) {
+        reindex(&before);
+        return refused("the commented-out lines would still read as the key");
+    }
+    return {IniEditStatus::changed, {}};
+}
+
+IniEditResult IniEditor::uncomment(std::string_view section, std::string_view key,
+                                   std::optional<std::string_view> value) {
+    Index& index = *index_;
+    const LineId id = index.commentedOut(section, key, value);
+    if (id == noLine) {
+        return {IniEditStatus::absent, {}};
+    }
+    const auto countLines = [&] {
+        std::size_t count = 0;
+        index_->readAll();
+        if (const Index::Key* entry = index_->findKey(section, key)) {
+            for (LineId at = entry->first; at != noLine; at = index_->lines[at].nextOfKey) {
+                ++count;
+            }
+        }
+        return count;
+    };
+    const std::size_t linesBefore = countLines();
+    const std::string before = index.text();
+    index.setContent(id, index.uncommented(id).first);
+    reindex();
+    // The line must now be a line of the key in the section, not the
+    // continuation of another.
+    if (countLines() != linesBefore + 1) {
+        reindex(&before);
+        return refused("the uncommented line would not read as a line of the key");
+    }
+    return {IniEditStatus::changed, {}};
 }
 
 IniEditResult IniEditor::finishDeletion(std::string_view eol) {

@@ -56,6 +56,20 @@ struct IniProblem {
     std::string what;
 };
 
+// The comment of a section or key: the comment lines directly above its
+// header or line (no blank line between), and the inline comment after its
+// value.
+struct IniComment {
+    // Each line's text without indentation, the comment character and the
+    // blanks after it, and its line ending.
+    std::vector<std::string> lines;
+    std::string raw;  // those lines as written, line endings included
+    // The inline comment without the comment character and the blanks after
+    // it, and as written.
+    std::string inlineText;
+    std::string inlineRaw;
+};
+
 class INI_API IniEditor {
 public:
     // Takes the text as it is; nothing is checked or rewritten.
@@ -158,6 +172,39 @@ public:
     // Removes the lines of `key` whose value is `value`; absent when none is.
     IniEditResult delValue(std::string_view section, std::string_view key, std::string_view value);
 
+    // Comments (see IniComment). A key's comment is that of the line read()
+    // reads in the section itself. std::nullopt when the key or section is
+    // absent.
+    std::optional<IniComment> comment(std::string_view section, std::string_view key) const;
+    std::optional<IniComment> sectionComment(std::string_view section) const;
+    // Replaces the comment lines above the key's line or the section's first
+    // header by one line per line of `text`, each the dialect's first comment
+    // character, a blank and the line, indented as the line below; an empty
+    // `text` removes them. Refused for a dialect without comments and for a
+    // text holding a CR.
+    IniEditResult setComment(std::string_view section, std::string_view key, std::string_view text);
+    IniEditResult setSectionComment(std::string_view section, std::string_view text);
+    // Sets the inline comment of the key's line (or removes it, for an empty
+    // `text`), keeping the value as it is. Refused for a dialect without
+    // inline comments, a value on several lines, or a comment that would
+    // change how the line reads.
+    IniEditResult setInlineComment(std::string_view section, std::string_view key, std::string_view text);
+    // Comments out every line of the key in the section: each gets the
+    // dialect's first comment character in front, the rest of the line kept
+    // byte for byte. Absent when the section holds no line of the key.
+    IniEditResult commentOut(std::string_view section, std::string_view key);
+    // Turns on a commented-out line of the key in the section: the last
+    // comment line that, without its comment character and the blanks right
+    // after it, is a line of the key (holding `value`, when given) loses
+    // those bytes; the rest stays byte for byte. Absent when there is none.
+    IniEditResult uncomment(std::string_view section, std::string_view key,
+                            std::optional<std::string_view> value = std::nullopt);
+    // set, add and writeAll give a key that is absent from its section but
+    // has a commented-out line there (as uncomment finds it) a new line right
+    // after that one, next to its documentation, rather than after the
+    // section's last key. The comment edits read the text anew after the
+    // edit: each costs time linear in the text.
+
 private:
     struct Index;
     enum class Placement { readLine, newLine };
@@ -166,6 +213,11 @@ private:
                         Placement placement);
 
     IniEditResult finishDeletion(std::string_view eol);
+    // Replaces the comment lines above the line `target` of the index.
+    IniEditResult replaceComment(std::size_t target, std::string_view text);
+    // Indexes the text anew after an edit that changed which lines are
+    // comments; with `restore`, puts that text back instead of the edited one.
+    void reindex(const std::string* restore = nullptr);
 
     std::unique_ptr<Index> index_;
     char commentChar_ = ';';

@@ -132,7 +132,8 @@ struct Options {
 };
 
 bool is_edit(const std::string& verb) {
-    return verb == "set" || verb == "add" || verb == "del" || verb == "batch";
+    return verb == "set" || verb == "add" || verb == "del" || verb == "batch" || verb == "comment" ||
+           verb == "uncomment";
 }
 
 // Options come before the verb, so that a value such as "-5" after it is
@@ -226,9 +227,10 @@ Options parse_arguments(int argc, char** argv) {
         std::size_t least;
         std::size_t most;
     };
-    static constexpr Arity arities[] = {{"get", 2, 2},  {"set", 3, 3},    {"add", 3, 3},
-                                        {"del", 1, 3},  {"exists", 1, 2}, {"list", 0, 1},
-                                        {"dump", 0, 0}, {"batch", 0, 0},  {"check", 0, 0}};
+    static constexpr Arity arities[] = {{"get", 2, 2},     {"set", 3, 3},      {"add", 3, 3},
+                                        {"del", 1, 3},     {"exists", 1, 2},   {"list", 0, 1},
+                                        {"dump", 0, 0},    {"batch", 0, 0},    {"check", 0, 0},
+                                        {"comment", 2, 2}, {"uncomment", 2, 3}};
     const Arity* arity = nullptr;
     for (const auto& a : arities) {
         arity = options.verb == a.verb ? &a : arity;
@@ -255,7 +257,7 @@ Options parse_arguments(int argc, char** argv) {
         options.dialect.setCommentChars(*options.commentChars);
     }
     if ((options.output || options.inPlace) && !is_edit(options.verb)) {
-        fail(usageError, "--output and --in-place are for set, add, del and batch");
+        fail(usageError, "--output and --in-place are for set, add, del, comment, uncomment and batch");
     }
     if (options.format != Format::value && options.verb != "get" && options.verb != "list" &&
         options.verb != "dump" && options.verb != "check") {
@@ -731,7 +733,18 @@ void apply_edit(const Options& options, ini::IniEditor& editor, const std::strin
                 const std::vector<std::string>& args, const std::string& where) {
     const std::string& section = args.at(0);
     ini::IniEditResult result;
-    if (verb == "set" || verb == "add") {
+    if (verb == "comment" || verb == "uncomment") {
+        result = verb == "comment"  ? editor.commentOut(section, args.at(1))
+                 : args.size() == 3 ? editor.uncomment(section, args[1], args[2])
+                                    : editor.uncomment(section, args.at(1));
+        if (result.status == ini::IniEditStatus::absent) {
+            fail(notFound,
+                 where + (verb == "comment" ? "no key '" + args[1] + "' in section '" + section + "'"
+                                            : "no commented-out line of key '" + args[1] + "'" +
+                                                  (args.size() == 3 ? " holding '" + args[2] + "'" : "") +
+                                                  " in section '" + section + "'"));
+        }
+    } else if (verb == "set" || verb == "add") {
         if (options.type != nullptr) {
             typed(options, args.at(2), "the value to write is ");
         }

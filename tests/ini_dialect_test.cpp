@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include <string>
 #include <vector>
 
@@ -317,4 +320,114 @@ TEST(Diagnostics, FindsEachKindInPlace) {
         }
         EXPECT_EQ(got, c.expected);
     }
+}
+
+// Comment edits under each dialect, as the text before and after.
+TEST(Comments, EditsAsText) {
+    using Edit = std::function<ini::IniEditResult(IniEditor&)>;
+    struct Case {
+        const char* name;
+        const char* dialect;
+        std::string before;
+        Edit edit;
+        std::string after;
+        IniEditStatus status = IniEditStatus::changed;
+    };
+    const auto commentOut = [](const char* s, const char* k) {
+        return Edit([=](IniEditor& e) { return e.commentOut(s, k); });
+    };
+    const auto uncomment = [](const char* s, const char* k,
+                              std::optional<std::string_view> v = std::nullopt) {
+        return Edit([=](IniEditor& e) { return e.uncomment(s, k, v); });
+    };
+    const auto set = [](const char* s, const char* k, const char* v) {
+        return Edit([=](IniEditor& e) { return e.write(s, k, v); });
+    };
+    const auto add = [](const char* s, const char* k, const char* v) {
+        return Edit([=](IniEditor& e) { return e.add(s, k, v); });
+    };
+    const auto setComment = [](const char* s, const char* k, const char* text) {
+        return Edit([=](IniEditor& e) { return e.setComment(s, k, text); });
+    };
+    const auto setInline = [](const char* s, const char* k, const char* text) {
+        return Edit([=](IniEditor& e) { return e.setInlineComment(s, k, text); });
+    };
+    const std::vector<Case> cases = {
+        {"comment out: every line of the key, the rest kept", "classic", "[s]\n  k = 1 ; one\nk = 2\nj = 3\n",
+         commentOut("s", "k"), "[s]\n;  k = 1 ; one\n;k = 2\nj = 3\n"},
+        {"comment out: continuation lines too", "python", "[s]\nk = 1\n  2\nj = 3\n", commentOut("s", "k"),
+         "[s]\n#k = 1\n#  2\nj = 3\n"},
+        {"comment out: absent", "classic", "[s]\nj = 3\n", commentOut("s", "k"), "[s]\nj = 3\n",
+         IniEditStatus::absent},
+        {"uncomment: the comment character and blanks after it go", "php",
+         "[PHP]\n;extension=bz2\n;  extension=sodium ; fast\n", uncomment("PHP", "extension", "sodium"),
+         "[PHP]\n;extension=bz2\nextension=sodium ; fast\n"},
+        {"uncomment: the last of the key without a value", "php", "[PHP]\n;extension=bz2\n;extension=zip\n",
+         uncomment("PHP", "extension"), "[PHP]\n;extension=bz2\nextension=zip\n"},
+        {"uncomment: indentation stays", "systemd", "[Service]\n  # ExecStart=/bin/true\n",
+         uncomment("Service", "ExecStart"), "[Service]\n  ExecStart=/bin/true\n"},
+        {"uncomment: only in its section", "classic", "[a]\n;k = 1\n[b]\n", uncomment("b", "k"),
+         "[a]\n;k = 1\n[b]\n", IniEditStatus::absent},
+        {"uncomment: no value matches", "classic", "[s]\n;k = 1\n", uncomment("s", "k", "2"), "[s]\n;k = 1\n",
+         IniEditStatus::absent},
+        {"uncomment: refused where it would continue another key", "python",
+         "[s]\na = 1\n    #k = 2\nb = 3\n", uncomment("s", "k"), "[s]\na = 1\n    #k = 2\nb = 3\n",
+         IniEditStatus::refused},
+        {"set: a new key goes after its commented-out line, in its style", "classic",
+         "[PHP]\n; Maximum memory\n;memory_limit=128M\n\nother = 1\n", set("PHP", "memory_limit", "256M"),
+         "[PHP]\n; Maximum memory\n;memory_limit=128M\nmemory_limit=256M\n\nother = 1\n"},
+        {"add: the same", "mysql", "[mysqld]\n#port = 3306\nuser = mysql\n", add("mysqld", "port", "3307"),
+         "[mysqld]\n#port = 3306\nport = 3307\nuser = mysql\n"},
+        {"set: then the next new key still goes after the last key", "classic", "[s]\n;k = 1\na = 1\n",
+         Edit([](IniEditor& e) {
+             e.write("s", "k", "2");
+             return e.write("s", "z", "3");
+         }),
+         "[s]\n;k = 1\nk = 2\na = 1\nz = 3\n"},
+        {"set: no deeper than the key before it", "python", "[s]\na = 1\n    #k = 2\nb = 3\n",
+         set("s", "k", "9"), "[s]\na = 1\n    #k = 2\nk = 9\nb = 3\n"},
+        {"set comment: replaces the lines above", "classic", "[s]\n; old\n; older\n  k = 1\n",
+         setComment("s", "k", "new\n\nlines"), "[s]\n  ; new\n  ;\n  ; lines\n  k = 1\n"},
+        {"set comment: an empty text removes them", "desktop", "[G]\n# doc\nK=1\n", setComment("G", "K", ""),
+         "[G]\nK=1\n"},
+        {"set comment: CRLF kept", "python", "[s]\r\nk = 1\r\n", setComment("s", "k", "doc"),
+         "[s]\r\n# doc\r\nk = 1\r\n"},
+        {"set comment: unchanged", "classic", "[s]\n;  doc\nk = 1\n", setComment("s", "k", "doc"),
+         "[s]\n;  doc\nk = 1\n", IniEditStatus::unchanged},
+        {"set comment: a section's", "classic", "; top\n[s]\nk = 1\n",
+         Edit([](IniEditor& e) { return e.setSectionComment("s", "about s"); }), "; about s\n[s]\nk = 1\n"},
+        {"inline: replaced in place", "classic", "[s]\nk = 1   ; old\r\n", setInline("s", "k", "new"),
+         "[s]\nk = 1   ; new\r\n"},
+        {"inline: added after the value", "mysql", "[s]\nk = 1\n", setInline("s", "k", "note"),
+         "[s]\nk = 1 # note\n"},
+        {"inline: removed with the blanks before it", "php", "[s]\nk = \"a\"  ; c\n", setInline("s", "k", ""),
+         "[s]\nk = \"a\"\n"},
+        {"inline: none in this format", "python", "[s]\nk = 1\n", setInline("s", "k", "x"), "[s]\nk = 1\n",
+         IniEditStatus::refused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        IniEditor editor(c.before, preset(c.dialect));
+        const ini::IniEditResult result = c.edit(editor);
+        EXPECT_EQ(result.status, c.status) << result.reason;
+        EXPECT_EQ(editor.text(), c.after);
+        // A fresh reading agrees with the edited editor.
+        const IniEditor fresh(editor.text(), preset(c.dialect));
+        EXPECT_EQ(fresh.allEntries(), editor.allEntries());
+    }
+}
+
+TEST(Comments, ReadAsTextAndRaw) {
+    const IniEditor editor("; about s\n[s]\n; first\n;   second line\r\nk = v ;  inline\nbare = 1\n");
+    const auto key = editor.comment("s", "k");
+    ASSERT_TRUE(key.has_value());
+    EXPECT_EQ(key->lines, (Values{"first", "second line"}));
+    EXPECT_EQ(key->raw, "; first\n;   second line\r\n");
+    EXPECT_EQ(key->inlineText, "inline");
+    EXPECT_EQ(key->inlineRaw, ";  inline");
+    EXPECT_EQ(editor.comment("s", "bare")->lines, Values{});
+    EXPECT_EQ(editor.comment("s", "bare")->inlineRaw, "");
+    EXPECT_FALSE(editor.comment("s", "missing").has_value());
+    EXPECT_EQ(editor.sectionComment("s")->lines, Values{"about s"});
+    EXPECT_FALSE(editor.sectionComment("t").has_value());
 }

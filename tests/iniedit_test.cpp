@@ -263,6 +263,45 @@ TEST_F(IniEdit, Check) {
     });
 }
 
+TEST_F(IniEdit, CommentAndUncomment) {
+    const std::string text =
+        "[PHP]\n; Maximum amount of memory\nmemory_limit = 128M\n;extension=bz2\n;extension=sodium\n";
+    const std::string off =
+        "[PHP]\n; Maximum amount of memory\n;memory_limit = 128M\n;extension=bz2\n;extension=sodium\n";
+    expectRuns({
+        {"comment", text, {"comment", "f.ini", "PHP", "memory_limit"}, 0, "", off},
+        {"comment: absent",
+         text,
+         {"comment", "f.ini", "PHP", "nothing"},
+         1,
+         "",
+         text,
+         "iniedit: f.ini: no key 'nothing' in section 'PHP'"},
+        {"uncomment", off, {"uncomment", "f.ini", "PHP", "memory_limit"}, 0, "", text},
+        {"uncomment: the line holding the value",
+         text,
+         {"--dialect=php", "uncomment", "f.ini", "PHP", "extension", "sodium"},
+         0,
+         "",
+         "[PHP]\n; Maximum amount of memory\nmemory_limit = 128M\n;extension=bz2\nextension=sodium\n"},
+        {"uncomment: none holds the value",
+         text,
+         {"uncomment", "f.ini", "PHP", "extension", "curl"},
+         1,
+         "",
+         text,
+         "iniedit: f.ini: no commented-out line of key 'extension' holding 'curl' in section 'PHP'"},
+        {"set: next to the commented-out line",
+         off,
+         {"set", "f.ini", "PHP", "memory_limit", "256M"},
+         0,
+         "",
+         "[PHP]\n; Maximum amount of memory\n;memory_limit = 128M\nmemory_limit = 256M\n;extension=bz2\n"
+         ";extension=sodium\n"},
+        {"dry run", text, {"--dry-run", "comment", "f.ini", "PHP", "memory_limit"}, 0, "", text, "changed"},
+    });
+}
+
 TEST_F(IniEdit, SetKeepsEverythingElse) {
     expectRuns({
         {"CRLF, BOM, indentation, inline comment",
