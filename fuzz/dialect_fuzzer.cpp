@@ -13,7 +13,11 @@
 // - after a key is commented out it is gone; after uncomment it has a value;
 //   after its comment or inline comment is set, they read back as written
 //   and the key's values are as before;
-// - an edit never makes the owner reject a text it accepted.
+// - an edit never makes the owner reject a text it accepted;
+// - every finding of diagnose() lies inside the text, its line and column
+//   are those of its first byte, and a rejected line is one problems()
+//   reports.
+#include "IniDiagnostics.h"
 #include "IniEditor.h"
 #include "IniScanner.h"
 #include "fuzz_support.h"
@@ -59,6 +63,31 @@ void forget(Reading& values, const ini::IniDialect& d, const std::string& sectio
     values.erase({folded(section, d.caseInsensitiveSections), folded(key, d.caseInsensitiveKeys)});
 }
 
+void checkFindings(const ini::IniEditor& editor) {
+    const std::string& text = editor.text();
+    std::vector<std::size_t> rejected;
+    for (const ini::IniFinding& f : ini::diagnose(text, editor.dialect())) {
+        const std::string what = editor.dialect().name + ": " + ini::findingName(f.kind) + " at " +
+                                 std::to_string(f.line) + ":" + std::to_string(f.column) + "\n" + text;
+        fuzz::require(f.begin <= f.end && f.end <= text.size(), "a finding lies inside the text", what);
+        const auto lineStart = text.rfind('\n', f.begin == 0 ? 0 : f.begin - 1);
+        const std::size_t start = f.begin == 0 || lineStart == std::string::npos ? 0 : lineStart + 1;
+        fuzz::require(
+            f.line == static_cast<std::size_t>(std::count(text.begin(), text.begin() + start, '\n')) + 1 &&
+                f.column == f.begin - start + 1,
+            "a finding's line and column are those of its first byte", what);
+        if (f.kind == ini::IniFindingKind::rejected) {
+            rejected.push_back(f.line);
+        }
+    }
+    std::vector<std::size_t> problems;
+    for (const ini::IniProblem& problem : editor.problems()) {
+        problems.push_back(problem.line);
+    }
+    fuzz::require(rejected == problems, "the rejected lines are the problems",
+                  editor.dialect().name + "\n" + text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -68,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ini::IniDialect::byName(presets[in.byte() % presets.size()], dialect);
     ini::IniEditor editor(in.text(4096), dialect);
     const bool accepted = editor.problems().empty();
+    checkFindings(editor);
 
     for (int step = 0; step < 16 && !in.empty(); ++step) {
         const std::string before = editor.text();

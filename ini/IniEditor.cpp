@@ -320,7 +320,8 @@ struct IniEditor::Index {
     // any other line.
     std::pair<std::string, std::size_t> uncommented(LineId id) const;
     // The last commented-out line of `key` in the section (holding `value`
-    // when given), or noLine. Reads the whole text.
+    // when given) that gives the key a value, or noLine. Reads the whole
+    // text.
     LineId commentedOut(std::string_view section, std::string_view key,
                         std::optional<std::string_view> value);
     // The line read() reads for the key, when it is in the section itself.
@@ -724,7 +725,9 @@ LineId IniEditor::Index::commentedOut(std::string_view section, std::string_view
         }
         scanned += text.size();
         const IniLine line = scanLine(text, dialect);
-        if (line.kind != IniLineKind::key || line.problem != nullptr) {
+        // Only a line that would give the key a value counts (not `k =`
+        // under classic, which reads as absent).
+        if (line.kind != IniLineKind::key || line.problem != nullptr || !line.hasValue) {
             return std::nullopt;
         }
         // The key follows the removed bytes.

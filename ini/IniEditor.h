@@ -195,7 +195,7 @@ public:
     IniEditResult commentOut(std::string_view section, std::string_view key);
     // Turns on a commented-out line of the key in the section: the last
     // comment line that, without its comment character and the blanks right
-    // after it, is a line of the key (holding `value`, when given) loses
+    // after it, is a line giving the key a value (`value`, when given) loses
     // those bytes; the rest stays byte for byte. Absent when there is none.
     IniEditResult uncomment(std::string_view section, std::string_view key,
                             std::optional<std::string_view> value = std::nullopt);
