@@ -72,10 +72,11 @@ void checkFindings(const ini::IniEditor& editor) {
         fuzz::require(f.begin <= f.end && f.end <= text.size(), "a finding lies inside the text", what);
         const auto lineStart = text.rfind('\n', f.begin == 0 ? 0 : f.begin - 1);
         const std::size_t start = f.begin == 0 || lineStart == std::string::npos ? 0 : lineStart + 1;
-        fuzz::require(
-            f.line == static_cast<std::size_t>(std::count(text.begin(), text.begin() + start, '\n')) + 1 &&
-                f.column == f.begin - start + 1,
-            "a finding's line and column are those of its first byte", what);
+        fuzz::require(f.line == static_cast<std::size_t>(std::count(
+                                    text.begin(), text.begin() + static_cast<std::ptrdiff_t>(start), '\n')) +
+                                    1 &&
+                          f.column == f.begin - start + 1,
+                      "a finding's line and column are those of its first byte", what);
         if (f.kind == ini::IniFindingKind::rejected) {
             rejected.push_back(f.line);
         }

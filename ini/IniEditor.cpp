@@ -1546,10 +1546,12 @@ IniEditResult IniEditor::replaceComment(std::size_t target, std::string_view tex
     }
     const std::vector<LineId> block = index.commentAbove(target);
     std::vector<std::string> texts;
+    texts.reserve(block.size());
     for (const LineId id : block) {
         texts.push_back(comment_text(index.lines[id].content, index.dialect));
     }
     std::vector<std::string> wantedTexts;
+    wantedTexts.reserve(wanted.size());
     for (const std::string& line : wanted) {
         wantedTexts.push_back(comment_text(line, index.dialect));
     }

@@ -52,6 +52,8 @@ const char* const usage =
     "       iniedit [OPTIONS] exists FILE SECTION [KEY]\n"
     "       iniedit [OPTIONS] list   FILE [SECTION]\n"
     "       iniedit [OPTIONS] dump   FILE\n"
+    "       iniedit [OPTIONS] comment   FILE SECTION KEY\n"
+    "       iniedit [OPTIONS] uncomment FILE SECTION KEY [VALUE]\n"
     "       iniedit [OPTIONS] check  FILE            (1 when it finds something)\n"
     "       iniedit [OPTIONS] batch  FILE            (operations on standard input)\n"
     "\n"
@@ -571,7 +573,7 @@ std::string typed(const Options& options, const std::string& value, const std::s
         fail(refusedUnsafe, options.file + ": " + what + "'" + value + "', not " + options.type->description +
                                 " (" + reason + ")");
     }
-    if (options.format == Format::json && options.type->canonical == valueTypes[2].canonical &&
+    if (options.format == Format::json && std::string_view(options.type->name) == "float" &&
         !std::isfinite(*ini::parseDouble(*text))) {
         return json_quoted(*text);  // inf, nan: no JSON number
     }
@@ -673,7 +675,7 @@ int run_check(const Options& options, const std::string& text) {
     for (std::size_t i = 0; i < findings.size(); ++i) {
         const ini::IniFinding& f = findings[i];
         if (options.format == Format::json) {
-            out += (i == 0 ? "{" : ",{") + json_quoted("kind") + ":" + json_quoted(ini::findingName(f.kind)) +
+            out += (i == 0 ? "{\"kind\":" : ",{\"kind\":") + json_quoted(ini::findingName(f.kind)) +
                    ",\"line\":" + std::to_string(f.line) + ",\"column\":" + std::to_string(f.column) +
                    ",\"begin\":" + std::to_string(f.begin) + ",\"end\":" + std::to_string(f.end) +
                    ",\"message\":" + json_quoted(f.message) + "}";

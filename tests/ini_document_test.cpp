@@ -504,7 +504,13 @@ TEST(TypedValues, WritesReadBackExactly) {
             doubles.push_back(value);
         }
     }
-    const auto sameBits = [](double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    const auto sameBits = [](double a, double b) {
+        std::uint64_t x = 0;
+        std::uint64_t y = 0;
+        std::memcpy(&x, &a, sizeof a);
+        std::memcpy(&y, &b, sizeof b);
+        return x == y;
+    };
     ini::IniFileIndex doc;
     ini::IniEditor editor("[s]\n");
     for (const double value : doubles) {
