@@ -4,6 +4,7 @@
 #include "IniTextRules.h"
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <optional>
 #include <set>
@@ -247,9 +248,10 @@ struct IniEditor::Index {
         // The last key line after the first header and before the next one.
         LineId lastKey = noLine;
         // Each key's last commented-out line in the section (see
-        // IniEditor::uncomment), built when a new key first asks; keyed by
-        // views into the lines.
-        std::optional<NameMap<LineId>> commentedOut;
+        // IniEditor::uncomment), read when a new key first asks; keyed by
+        // views into the lines, and null while there is none.
+        bool commentedOutRead = false;
+        std::unique_ptr<NameMap<LineId>> commentedOut;
     };
 
     Index(std::string text, IniDialect rules);
@@ -269,7 +271,8 @@ struct IniEditor::Index {
     Section& sectionOf(std::string_view name) {
         return sections
             .try_emplace(
-                name, Section{{}, name_map<Key>(dialect.caseInsensitiveKeys), false, 0, noLine, std::nullopt})
+                name,
+                Section{{}, name_map<Key>(dialect.caseInsensitiveKeys), false, 0, noLine, false, nullptr})
             .first->second;
     }
     Section* findSection(std::string_view name) {
@@ -716,8 +719,10 @@ LineId IniEditor::Index::commentedOut(std::string_view section, std::string_view
         std::string value;
     };
     const auto commented = [&](LineId id) -> std::optional<Commented> {
-        if (lines[id].kind != IniLineKind::comment || lines[id].blank) {
-            return std::nullopt;
+        if (lines[id].kind != IniLineKind::comment || lines[id].blank ||
+            (dialect.noDelimiter != IniDialect::NoDelimiter::noValue &&
+             lines[id].content.find_first_of(dialect.delimiters) == std::string_view::npos)) {
+            return std::nullopt;  // prose: no key line in it
         }
         const auto [text, removed] = uncommented(id);
         if (removed == 0) {
@@ -750,13 +755,20 @@ LineId IniEditor::Index::commentedOut(std::string_view section, std::string_view
         return noLine;
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!owner->commentedOut) {
-            owner->commentedOut = name_map<LineId>(dialect.caseInsensitiveKeys);
+        if (!owner->commentedOutRead) {
+            owner->commentedOutRead = true;
             forEachRegionLine(section, [&](LineId id) {
                 if (const auto line = commented(id)) {
+                    if (!owner->commentedOut) {
+                        owner->commentedOut =
+                            std::make_unique<NameMap<LineId>>(name_map<LineId>(dialect.caseInsensitiveKeys));
+                    }
                     (*owner->commentedOut)[lines[id].content.substr(line->keyAt, line->key.size())] = id;
                 }
             });
+        }
+        if (!owner->commentedOut) {
+            return noLine;
         }
         const auto found = owner->commentedOut->find(key);
         if (found == owner->commentedOut->end()) {
@@ -766,6 +778,7 @@ LineId IniEditor::Index::commentedOut(std::string_view section, std::string_view
             return found->second;
         }
         owner->commentedOut.reset();  // deleted since: look again
+        owner->commentedOutRead = false;
     }
     return noLine;
 }
@@ -1482,6 +1495,34 @@ std::string comment_text(std::string_view line, const IniDialect& dialect) {
 
 }  // namespace
 
+namespace {
+
+// Every line of the text that gives a key a value, as (section, key, value)
+// with names folded as the dialect compares them, leaving out those of
+// `key` in `section`: what must not change when only that key is edited.
+std::vector<std::array<std::string, 3>> other_values(std::string_view text, const IniDialect& dialect,
+                                                     std::string_view section, std::string_view key) {
+    const auto folded = [](std::string_view name, bool fold) {
+        std::string out(name);
+        for (char& c : out) {
+            c = fold ? lower(c) : c;
+        }
+        return out;
+    };
+    std::vector<std::array<std::string, 3>> out;
+    IniScanner scanner(text, dialect);
+    for (IniLine line; scanner.next(line);) {
+        if (line.kind == IniLineKind::key && line.hasValue &&
+            !(dialect.sameSection(line.section, section) && dialect.sameKey(line.key, key))) {
+            out.push_back({folded(line.section, dialect.caseInsensitiveSections),
+                           folded(line.key, dialect.caseInsensitiveKeys), valueOf(line, dialect)});
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 void IniEditor::reindex(const std::string* restore) {
     std::string text = restore != nullptr ? *restore : index_->text();
     const std::size_t scanned = index_->scanned + text.size();
@@ -1648,6 +1689,8 @@ IniEditResult IniEditor::commentOut(std::string_view section, std::string_view k
         return refused("this format has no comments");
     }
     const std::string before = index.text();
+    const std::size_t problemsBefore = problems().size();
+    const auto othersBefore = other_values(before, index.dialect, section, key);
     for (LineId id = entry->first; id != noLine; id = index.lines[id].nextOfKey) {
         // Each line of the key, continuation lines included, gets the
         // comment character in front.
@@ -1661,9 +1704,10 @@ IniEditResult IniEditor::commentOut(std::string_view section, std::string_view k
     reindex();
     index_->readAll();
     const Index::Key* left = index_->findKey(section, key);
-    if (left != nullptr && left->first != noLine) {
+    if ((left != nullptr && left->first != noLine) || problems().size() > problemsBefore ||
+        other_values(index_->text(), index_->dialect, section, key) != othersBefore) {
         reindex(&before);
-        return refused("the commented-out lines would still read as the key");
+        return refused("commenting out the key would not remove it, or would change how other lines read");
     }
     return {IniEditStatus::changed, {}};
 }
@@ -1686,14 +1730,25 @@ IniEditResult IniEditor::uncomment(std::string_view section, std::string_view ke
         return count;
     };
     const std::size_t linesBefore = countLines();
+    const std::size_t problemsBefore = problems().size();
     const std::string before = index.text();
+    const auto othersBefore = other_values(before, index.dialect, section, key);
     index.setContent(id, index.uncommented(id).first);
     reindex();
     // The line must now be a line of the key in the section, not the
-    // continuation of another.
+    // continuation of another, and one the owner accepts where it stands
+    // (systemd rejects a key above the first header).
     if (countLines() != linesBefore + 1) {
         reindex(&before);
         return refused("the uncommented line would not read as a line of the key");
+    }
+    if (problems().size() > problemsBefore) {
+        reindex(&before);
+        return refused("the owner would reject the uncommented line");
+    }
+    if (other_values(index_->text(), index_->dialect, section, key) != othersBefore) {
+        reindex(&before);
+        return refused("the uncommented line would change how the lines after it read");
     }
     return {IniEditStatus::changed, {}};
 }
