@@ -1261,30 +1261,50 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         if (!defining) {
             found.emplace(entry->first, index.scan(entry->first));
         }
-        const auto& [id, line] = *found;
+        const LineId id = found->first;
+        const IniLine& line = found->second;
         if (line.hasValue && !line.noValue && valueOf(line, dialect) == value) {
             return {IniEditStatus::unchanged, {}};
         }
         const std::string_view content = index.lines[id].content;
         const std::size_t at = line.valueBegin;
         const std::size_t end = defining ? line.valueEnd : std::max(at, trimmed_size(content));
-        if (line.noValue) {
-            // A key without a delimiter gets one.
-            std::string replaced(content.substr(0, at));
-            replaced += dialect.delimiters.empty() ? '=' : dialect.delimiters.front();
-            replaced += *written;
-            replaced.append(content.substr(end));
-            index.setContent(id, std::move(replaced));
-            return {IniEditStatus::changed, {}};
-        }
-        // A line without any value gets a blank before it when its '=' has one.
-        const bool blank = at == end && at >= 2 &&
+        // A key without a delimiter gets one; a line without any value gets
+        // a blank before it when its '=' has one.
+        const bool blank = !line.noValue && at == end && at >= 2 &&
                            dialect.delimiters.find(content[at - 1]) != std::string::npos &&
                            (content[at - 2] == ' ' || content[at - 2] == '\t');
-        std::string replaced(content.substr(0, at));
-        replaced += blank ? " " : "";
-        replaced += *written;
-        replaced.append(content.substr(end));
+        const auto replacedWith = [&](std::string_view text, std::string_view after) {
+            std::string replaced(content.substr(0, at));
+            if (line.noValue) {
+                replaced += dialect.delimiters.empty() ? '=' : dialect.delimiters.front();
+            }
+            replaced += blank ? " " : "";
+            replaced.append(text).append(after).append(content.substr(end));
+            return replaced;
+        };
+        std::string replaced = replacedWith(*written, {});
+        if (dialect.quotes != IniDialect::Quotes::classic &&
+            !reads_back(replaced, line.key, value, dialect)) {
+            // What follows the value (an inline comment) may read otherwise
+            // next to it: a quote in the value may take the comment in. Try
+            // the other ways to write the value, and a blank before the
+            // comment.
+            std::string ignored;
+            bool fits = false;
+            for (const std::string& candidate :
+                 value_candidates(*written_value(value, dialect, ignored), dialect)) {
+                for (const std::string_view after : {std::string_view{}, std::string_view(" ")}) {
+                    if (!fits && reads_back(replacedWith(candidate, after), line.key, value, dialect)) {
+                        replaced = replacedWith(candidate, after);
+                        fits = true;
+                    }
+                }
+            }
+            if (!fits) {
+                return refused("the value would not read back before what follows it on its line");
+            }
+        }
         index.setContent(id, std::move(replaced));
         return {IniEditStatus::changed, {}};
     }

@@ -73,20 +73,27 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
         return std::string_view::npos;
     }
     char quote = 0;
+    bool escaped = false;  // mysql: a backslash inside quotes protects the next byte
     for (std::size_t i = 0; i < rest.size(); ++i) {
         const char c = rest[i];
+        if (d.quotes == IniDialect::Quotes::mysql) {
+            // As MariaDB's option reader: a quote that is not escaped opens
+            // or closes; a backslash escapes only inside quotes.
+            if ((c == '"' || c == '\'') && !escaped) {
+                quote = quote == 0 ? c : quote == c ? 0 : quote;
+            } else if (quote == 0 && d.isInlineComment(c) &&
+                       (d.inlineComments == IniDialect::InlineComments::anywhere ||
+                        (i > 0 && (rest[i - 1] == ' ' || rest[i - 1] == '\t')))) {
+                return i;
+            }
+            escaped = quote != 0 && c == '\\' && !escaped;
+            continue;
+        }
         if (d.quotes == IniDialect::Quotes::php && c == '"' && (i == 0 || rest[i - 1] != '\\')) {
             // A quote protects only up to its closing quote; one never
             // closed is text.
             const bool closes = quote != 0 || rest.find('"', i + 1) != std::string_view::npos;
             quote = quote == 0 && closes ? '"' : 0;
-        } else if (d.quotes == IniDialect::Quotes::mysql && (c == '"' || c == '\'') &&
-                   (i == 0 || rest[i - 1] != '\\')) {
-            if (quote == 0) {
-                quote = c;
-            } else if (quote == c) {
-                quote = 0;
-            }
         } else if (quote == 0 && d.isInlineComment(c) &&
                    (d.inlineComments == IniDialect::InlineComments::anywhere ||
                     (i > 0 && (rest[i - 1] == ' ' || rest[i - 1] == '\t')))) {

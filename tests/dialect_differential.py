@@ -224,7 +224,9 @@ def generate(preset, rng):
             tail = rng.choice(["", "", " ; c", " # c", " x", quote])
             lines.append(indent + key + delimiter + quote + inner + quote + tail)
         elif roll < 0.52:
-            lines.append(indent + key + delimiter + value + rng.choice([" ; c", ";c", " # c", "#c", " ;", "\t# c"]))
+            # Backslashes and quotes inside a bare value decide whether what follows is a comment.
+            bare = rng.choice([value, value, value, "a\\\"b", "a\\'b", "a\\\\\"b\"", "a\"b"])
+            lines.append(indent + key + delimiter + bare + rng.choice([" ; c", ";c", " # c", "#c", " ;", "\t# c"]))
         else:
             lines.append(indent + key + delimiter + value)
     eol = "\r\n" if rng.random() < 0.1 and preset not in ("desktop",) else "\n"

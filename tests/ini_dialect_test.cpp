@@ -77,6 +77,9 @@ TEST(Dialect, ReadsAsTheOwner) {
         // mysql: '#' anywhere outside quotes, escapes, keys without value, groups without case
         {"mysql", "[mysqld]\nport = 3306 # c\n", "mysqld", "port", "3306", {"3306"}},
         {"mysql", "[s]\nk = 'a#b'\n", "s", "k", "a#b", {"a#b"}},
+        // A backslash escapes only inside quotes: outside, \" opens one.
+        {"mysql", "[s]\nk = a\\\"b# c\n", "s", "k", "a\"b# c", {"a\"b# c"}},
+        {"mysql", "[s]\nk = \"a\\\"b\" # c\n", "s", "k", "a\"b", {"a\"b"}},
         {"mysql", "[s]\nk = a\\sb\\\\c\\qd\n", "s", "k", "a b\\c\\qd", {"a b\\c\\qd"}},
         {"mysql", "[s]\nskip-name-resolve\n", "s", "skip-name-resolve", "", {""}},
         {"mysql", "[S]\nk = 1\n[s]\nk = 2\n", "s", "k", "2", {"1", "2"}},
