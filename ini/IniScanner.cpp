@@ -80,7 +80,11 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
             // As MariaDB's option reader: a quote that is not escaped opens
             // or closes; a backslash escapes only inside quotes.
             if ((c == '"' || c == '\'') && !escaped) {
-                quote = quote == 0 ? c : quote == c ? 0 : quote;
+                if (quote == 0) {
+                    quote = c;
+                } else if (quote == c) {
+                    quote = 0;
+                }
             } else if (quote == 0 && d.isInlineComment(c) &&
                        (d.inlineComments == IniDialect::InlineComments::anywhere ||
                         (i > 0 && (rest[i - 1] == ' ' || rest[i - 1] == '\t')))) {
