@@ -192,6 +192,9 @@ public:
     // Comments out every line of the key in the section: each gets the
     // dialect's first comment character in front, the rest of the line kept
     // byte for byte. Absent when the section holds no line of the key.
+    // commentOut and uncomment are refused, with the text as it was, when
+    // the result would change how any other line reads or give a line the
+    // dialect's owner rejects.
     IniEditResult commentOut(std::string_view section, std::string_view key);
     // Turns on a commented-out line of the key in the section: the last
     // comment line that, without its comment character and the blanks right
