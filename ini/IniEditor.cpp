@@ -331,6 +331,8 @@ struct IniEditor::Index {
     std::optional<std::pair<LineId, IniLine>> ownLine(std::string_view section, std::string_view key);
     // The comment lines directly above a line, in text order.
     std::vector<LineId> commentAbove(LineId id) const;
+    // Those lines as an IniComment, without an inline comment.
+    IniComment commentBlock(LineId id) const;
     // The key line before a line, up to the header above it; or noLine.
     LineId keyLineBefore(LineId id) const;
     // Whether a key line is the last key line under `header` before the
@@ -1543,6 +1545,15 @@ std::vector<std::array<std::string, 3>> other_values(std::string_view text, cons
 
 }  // namespace
 
+IniComment IniEditor::Index::commentBlock(LineId id) const {
+    IniComment out;
+    for (const LineId above : commentAbove(id)) {
+        out.lines.push_back(comment_text(lines[above].content, dialect));
+        out.raw.append(lines[above].content).append("\n");
+    }
+    return out;
+}
+
 void IniEditor::reindex(const std::string* restore) {
     std::string text = restore != nullptr ? *restore : index_->text();
     const std::size_t scanned = index_->scanned + text.size();
@@ -1556,11 +1567,7 @@ std::optional<IniComment> IniEditor::comment(std::string_view section, std::stri
     if (!found) {
         return std::nullopt;
     }
-    IniComment out;
-    for (const LineId id : index.commentAbove(found->first)) {
-        out.lines.push_back(comment_text(index.lines[id].content, index.dialect));
-        out.raw.append(index.lines[id].content).append("\n");
-    }
+    IniComment out = index.commentBlock(found->first);
     const IniLine& line = found->second;
     if (line.commentBegin < line.commentEnd) {
         const std::string_view content = index.lines[found->first].content;
@@ -1577,12 +1584,7 @@ std::optional<IniComment> IniEditor::sectionComment(std::string_view section) co
     if (owner == nullptr || owner->headers.empty()) {
         return std::nullopt;
     }
-    IniComment out;
-    for (const LineId id : index.commentAbove(owner->headers.front())) {
-        out.lines.push_back(comment_text(index.lines[id].content, index.dialect));
-        out.raw.append(index.lines[id].content).append("\n");
-    }
-    return out;
+    return index.commentBlock(owner->headers.front());
 }
 
 IniEditResult IniEditor::replaceComment(std::size_t target, std::string_view text) {

@@ -1,5 +1,7 @@
 #include "IniTypes.h"
 
+#include "IniDialect.h"
+
 #include <array>
 #include <charconv>
 #include <limits>
@@ -58,20 +60,6 @@ std::optional<Magnitude> parse_magnitude(std::string_view text, const char** rea
         return rejected<Magnitude>(reason, "unexpected characters");
     }
     return out;
-}
-
-constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 template <class T, class Parse>
@@ -145,12 +133,12 @@ std::optional<double> parseDouble(std::string_view text, const char** reason) {
 std::optional<bool> parseBool(std::string_view text, const char** reason) {
     text = trimmed(text);
     for (const char* yes : {"true", "yes", "on", "1"}) {
-        if (equals_ignoring_case(text, yes)) {
+        if (equalsIgnoringCase(text, yes)) {
             return true;
         }
     }
     for (const char* no : {"false", "no", "off", "0"}) {
-        if (equals_ignoring_case(text, no)) {
+        if (equalsIgnoringCase(text, no)) {
             return false;
         }
     }
