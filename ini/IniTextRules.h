@@ -17,7 +17,8 @@ bool valueNeedsQuotes(std::string_view value, char commentChar);
 // valueNeedsQuotes says so; nothing inside is escaped.
 void appendValue(std::string& out, std::string_view value, char commentChar);
 
-// atof's syntax and result in the "C" locale, whatever the process locale.
+// atof's syntax and result in the "C" locale (hex, inf and nan included),
+// whatever the process locale, on every system.
 double parseNumber(const char* text);
 
 // `value` as printf's "%.6g" writes it in the "C" locale.
