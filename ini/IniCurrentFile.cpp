@@ -2,10 +2,10 @@
 #include "IniCurrentFile.h"
 
 #include "IniFileIndex.h"
+#include "IniFileSave.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <utility>
 
@@ -37,8 +37,9 @@ void require_open_document(const char* function) {
 void ini_open(std::string name) {
     ini_close();
     currIniFile = std::move(name);
-    std::ifstream in(currIniFile);
-    if (in.good()) {
+    std::string text;
+    if (ini::readFile(currIniFile, text)) {
+        std::istringstream in(text);
         currIni.load(in, commentChar);
     }
 }

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <istream>
 #include <set>
+#include <system_error>
 
 namespace ini {
 namespace {
@@ -449,7 +451,9 @@ bool IniFileIndex::saveToFileAtomically(const std::string& path) const {
 
 bool IniFileIndex::nothingToSave(const std::string& path) const {
     // Nothing to write: do not create a file, but do empty one that is there.
-    return sections.empty() && trailingComment.empty() && !std::ifstream(path);
+    std::error_code error;
+    return sections.empty() && trailingComment.empty() &&
+           !std::filesystem::exists(std::filesystem::u8path(path), error);
 }
 
 }  // namespace ini

@@ -1,6 +1,10 @@
+// The POSIX side of the file access behind IniFileSave.h; IniFileSaveWindows.cpp
+// is the Windows side. Each compiles to nothing on the other system.
+#ifndef _WIN32
 #include "IniFileSave.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <utility>
 
 namespace ini {
 namespace {
@@ -255,4 +260,171 @@ bool writeFileAtomically(const std::string& path, std::string_view text, std::st
     return true;
 }
 
+bool readDescriptor(int fd, std::string& text, std::string* error) {
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) {
+            return true;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail(error, "cannot read", errno);
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+bool writeDescriptor(int fd, std::string_view text, std::string* error) {
+    const int code = write_stream(fd, text);
+    return code == 0 || fail(error, "cannot write", code);
+}
+
+bool readFile(const std::string& path, std::string& text, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return fail(error, "cannot open " + path, errno);
+    }
+    const bool read = readDescriptor(fd, text, error);
+    ::close(fd);
+    return read;
+}
+
+struct IniFileLockAccess {
+    static IniFileLock make(int fd) {
+        IniFileLock lock;
+        lock.handle_ = fd;
+        return lock;
+    }
+};
+
+IniFileLock::IniFileLock(IniFileLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+IniFileLock& IniFileLock::operator=(IniFileLock&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+}
+
+IniFileLock::~IniFileLock() {
+    if (handle_ != -1) {
+        ::close(static_cast<int>(handle_));
+    }
+}
+
+namespace {
+
+// Waits for an exclusive lock on `fd`. flock works whatever the descriptor
+// was opened for, so a file the caller may only read is locked all the same.
+int lock_descriptor(int fd) {
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
+IniOpenResult open_failed(std::string* error, const std::string& what, int code) {
+    fail(error, what, code);
+    return IniOpenResult::failed;
+}
+
+}  // namespace
+
+IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, IniOpenedFile& file,
+                       std::string* error) {
+    file = IniOpenedFile{};
+    // A named pipe is read as a stream.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return open_failed(error, "cannot open", errno);
+        }
+        const bool read = readDescriptor(fd, file.text, error);
+        ::close(fd);
+        file.exists = file.stream = true;
+        return read ? IniOpenResult::opened : IniOpenResult::failed;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (::stat(path.c_str(), &info) != 0) {
+            if (errno != ENOENT) {
+                return open_failed(error, "cannot inspect", errno);
+            }
+            if (!mayBeMissing) {
+                fail(error, "cannot open", ENOENT);
+                return IniOpenResult::missing;
+            }
+            if (!lock) {
+                return IniOpenResult::opened;  // empty; a save creates it
+            }
+            const std::string directory = directory_of(path);
+            const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dir < 0 && errno == EACCES) {
+                return IniOpenResult::opened;  // may be written but not read: no lock to take
+            }
+            if (dir < 0) {
+                return open_failed(error, "cannot open its directory " + directory, errno);
+            }
+            if (const int code = lock_descriptor(dir); code != 0) {
+                ::close(dir);
+                return open_failed(error, "cannot lock its directory " + directory, code);
+            }
+            if (::stat(path.c_str(), &info) == 0 || errno != ENOENT) {
+                ::close(dir);  // made while waiting: lock the file instead
+                continue;
+            }
+            file.lock = IniFileLockAccess::make(dir);
+            return IniOpenResult::opened;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            return IniOpenResult::notRegularFile;
+        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return open_failed(error, "cannot open", errno);
+        }
+        IniFileLock held = IniFileLockAccess::make(fd);
+        if (lock) {
+            if (const int code = lock_descriptor(fd); code != 0) {
+                return open_failed(error, "cannot lock", code);
+            }
+            struct stat locked {};
+            struct stat now {};
+            if (::fstat(fd, &locked) != 0 || ::stat(path.c_str(), &now) != 0 || locked.st_dev != now.st_dev ||
+                locked.st_ino != now.st_ino) {
+                continue;  // replaced while waiting: lock the new file
+            }
+            file.links = static_cast<unsigned long>(locked.st_nlink);
+        }
+        if (!readDescriptor(fd, file.text, error)) {
+            return IniOpenResult::failed;
+        }
+        file.exists = true;
+        if (lock) {
+            file.lock = std::move(held);
+        }
+        return IniOpenResult::opened;
+    }
+    return IniOpenResult::keptChanging;
+}
+
+bool isWriteProtected(const std::string& path) {
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
+}
+
+bool prepareStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDONLY) != fd) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 }  // namespace ini
+#endif  // _WIN32

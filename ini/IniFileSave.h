@@ -1,4 +1,8 @@
-// Writing text to a file, the two ways the library saves documents.
+// Reading and writing files, the two ways the library saves documents, and
+// the few other things a program needs from the operating system to edit a
+// file safely: everything in the library and in iniedit that differs
+// between POSIX systems and Windows is behind this header. Paths are UTF-8
+// on every system.
 //
 // In place keeps the file itself (its inode): hard links, bind mounts,
 // inotify watchers on the file and open descriptors all see the new content,
@@ -14,8 +18,10 @@
 
 #include "IniExport.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ini {
 
@@ -47,6 +53,76 @@ INI_API bool writeFileAtomically(const std::string& path, std::string_view text,
 // directory's owner owns is not followed, as the kernel's protected-symlinks
 // rule has it: the result is then empty and `error` says why.
 INI_API std::string resolveSymlinks(const std::string& path, std::string* error = nullptr);
+
+// Reads the whole file at `path`, bytes as they are (no line-ending
+// translation). False, with `error` saying why, when it cannot be opened or
+// read (a directory cannot).
+INI_API bool readFile(const std::string& path, std::string& text, std::string* error = nullptr);
+
+// An exclusive lock on an open file, held until this object is destroyed or
+// the process ends. Another process asking for the same lock waits; readers
+// that take no lock are not kept out.
+class INI_API IniFileLock {
+public:
+    IniFileLock() = default;
+    IniFileLock(IniFileLock&& other) noexcept;
+    IniFileLock& operator=(IniFileLock&& other) noexcept;
+    IniFileLock(const IniFileLock&) = delete;
+    IniFileLock& operator=(const IniFileLock&) = delete;
+    ~IniFileLock();
+
+    bool held() const { return handle_ != -1; }
+
+private:
+    friend struct IniFileLockAccess;
+    std::intptr_t handle_ = -1;  // the system's descriptor or handle
+};
+
+// A file read, and perhaps locked, for an edit.
+struct IniOpenedFile {
+    std::string text;
+    bool exists = false;
+    bool stream = false;      // a named pipe, read to its end
+    unsigned long links = 1;  // the file's hard links, when locked
+    IniFileLock lock;         // the file, or while it does not exist its directory
+};
+
+enum class IniOpenResult {
+    opened,
+    missing,         // no file at the path (and `mayBeMissing` was false)
+    notRegularFile,  // a directory, device or socket
+    failed,          // `error` says why
+    keptChanging,    // replaced each time the lock was taken
+};
+
+// Reads the file at `path` (symbolic links already followed) whole. With
+// `lock`, first waits for an exclusive lock on it, or while it does not
+// exist on its directory where the system can lock one, then makes sure that
+// the path still names what was locked: another editor may have renamed a
+// new file over it meanwhile. A named pipe is read as a stream, unlocked. A
+// missing file with `mayBeMissing` is opened with `exists` false.
+INI_API IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, IniOpenedFile& file,
+                               std::string* error = nullptr);
+
+// Reads the descriptor `fd` (0 is standard input) to its end, bytes as they
+// are.
+INI_API bool readDescriptor(int fd, std::string& text, std::string* error = nullptr);
+
+// Writes all of `text` to the descriptor `fd` (1 is standard output).
+INI_API bool writeDescriptor(int fd, std::string_view text, std::string* error = nullptr);
+
+// Whether the file at `path` is protected against writing by its mode or
+// attributes, as this process sees it (root is not kept out).
+INI_API bool isWriteProtected(const std::string& path);
+
+// Makes the standard streams safe for a program that reads and writes file
+// text through them: a closed one is opened on the null device, so that a
+// file opened later cannot take its place, and all three pass bytes as they
+// are. False when that cannot be done.
+INI_API bool prepareStandardStreams();
+
+// The program's arguments as UTF-8, whatever the system passed to main.
+INI_API std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 }  // namespace ini
 

@@ -6,11 +6,6 @@
 #include "IniTypes.h"
 #include "IniVersion.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -293,20 +288,11 @@ Options parse_arguments(int argc, char** argv) {
 
 std::string read_all(int fd, const std::string& name) {
     std::string text;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got == 0) {
-            return text;
-        }
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail(ioFailure, name + ": cannot read: " + std::strerror(errno));
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
+    std::string error;
+    if (!ini::readDescriptor(fd, text, &error)) {
+        fail(ioFailure, name + ": " + error);
     }
+    return text;
 }
 
 // Text that is not 8-bit text the loader can read is refused rather than
@@ -355,10 +341,10 @@ struct Source {
     // Read as a stream (standard input, a descriptor, a pipe or a device):
     // an edit's result goes to standard output unless -o says otherwise.
     bool stream = false;
-    nlink_t links = 1;
+    unsigned long links = 1;
     // Held until the process ends: the locked file, or for a file that
     // --create may make, its directory.
-    int lockFd = -1;
+    ini::IniFileLock lock;
 };
 
 Source read_stream(int fd, const std::string& name) {
@@ -369,26 +355,11 @@ Source read_stream(int fd, const std::string& name) {
     return source;
 }
 
-// Waits for an exclusive lock on `fd`. flock works whatever the descriptor
-// was opened for, so a file the caller may only read is locked all the same.
-void lock(int fd, const std::string& name) {
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            const int code = errno;
-            ::close(fd);
-            fail(ioFailure, name + ": cannot lock: " + std::strerror(code));
-        }
-    }
-}
-
 // Opens FILE, locking it for an edit so that concurrent edits each see the
-// one before: the file itself, or, while it does not exist, its directory.
-// After the lock is taken the path must still name the locked file (or
-// still be missing): another iniedit may have renamed a new file over it
-// while this one waited.
+// one before.
 Source open_source(const Options& options) {
     if (options.file == "-") {
-        return read_stream(STDIN_FILENO, "standard input");
+        return read_stream(0, "standard input");
     }
     if (const int fd = descriptor_path(options.file); fd >= 0) {
         return read_stream(fd, options.file);
@@ -399,74 +370,30 @@ Source open_source(const Options& options) {
     if (source.path.empty()) {
         fail(refusedUnsafe, refusal);
     }
-    // A named pipe is read as a stream; devices and sockets stay refused
-    // below (a device such as /dev/zero would never end).
-    struct stat info {};
-    if (::stat(source.path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
-        const int fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            fail(ioFailure, options.file + ": cannot open: " + std::strerror(errno));
-        }
-        source = read_stream(fd, options.file);
-        ::close(fd);
-        return source;
-    }
     const bool locking = is_edit(options.verb) && !options.dryRun;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (::stat(source.path.c_str(), &info) != 0) {
-            if (errno != ENOENT || !options.create) {
-                fail(ioFailure, options.file + ": " + std::strerror(errno) +
-                                    (errno == ENOENT ? " (--create allows a new file)" : ""));
-            }
-            if (!locking) {
-                return source;  // empty; a save creates it
-            }
-            const std::string parent = std::filesystem::path(source.path).parent_path().string();
-            const std::string directory = parent.empty() ? "." : parent;
-            const int dir = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dir < 0 && errno == EACCES) {
-                return source;  // a directory that may be written but not read: no lock to take
-            }
-            if (dir < 0) {
-                fail(ioFailure, directory + ": cannot open: " + std::strerror(errno));
-            }
-            lock(dir, directory);
-            if (::stat(source.path.c_str(), &info) == 0 || errno != ENOENT) {
-                ::close(dir);  // made while waiting: lock the file instead
-                continue;
-            }
-            source.lockFd = dir;
-            return source;
-        }
-        if (!S_ISREG(info.st_mode)) {
-            fail(refusedUnsafe, options.file + ": not a regular file");
-        }
-        const int fd = ::open(source.path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            fail(ioFailure, options.file + ": cannot open: " + std::strerror(errno));
-        }
-        struct stat locked {};
-        if (locking) {
-            lock(fd, options.file);
-            struct stat now {};
-            if (::fstat(fd, &locked) != 0 || ::stat(source.path.c_str(), &now) != 0 ||
-                locked.st_dev != now.st_dev || locked.st_ino != now.st_ino) {
-                ::close(fd);  // replaced while waiting: lock the new file
-                continue;
-            }
-            source.links = locked.st_nlink;
-        }
-        source.text = read_all(fd, options.file);
-        source.exists = true;
-        if (locking) {
-            source.lockFd = fd;
-        } else {
-            ::close(fd);
-        }
-        check_text(source.text, options.file);
-        return source;
+    ini::IniOpenedFile file;
+    std::string error;
+    switch (ini::openFile(source.path, locking, options.create, file, &error)) {
+    case ini::IniOpenResult::opened:
+        break;
+    case ini::IniOpenResult::missing:
+        fail(ioFailure, options.file + ": No such file or directory (--create allows a new file)");
+    case ini::IniOpenResult::notRegularFile:
+        fail(refusedUnsafe, options.file + ": not a regular file");
+    case ini::IniOpenResult::failed:
+        fail(ioFailure, options.file + ": " + error);
+    case ini::IniOpenResult::keptChanging:
+        fail(ioFailure, options.file + ": keeps being replaced; cannot lock it");
     }
-    fail(ioFailure, options.file + ": keeps being replaced; cannot lock it");
+    source.text = std::move(file.text);
+    source.exists = file.exists;
+    source.stream = file.stream;
+    source.links = file.links;
+    source.lock = std::move(file.lock);
+    if (source.exists) {
+        check_text(source.text, options.file);
+    }
+    return source;
 }
 
 // ---- output formats
@@ -814,22 +741,16 @@ void run_batch(const Options& options, ini::IniEditor& editor) {
 
 // Writes all of `text` to the descriptor `fd`.
 void write_descriptor(int fd, std::string_view text, const std::string& name) {
-    while (!text.empty()) {
-        const ssize_t done = ::write(fd, text.data(), text.size());
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done < 0) {
-            fail(ioFailure, name + ": cannot write: " + std::strerror(errno));
-        }
-        text.remove_prefix(static_cast<std::size_t>(done));
+    std::string error;
+    if (!ini::writeDescriptor(fd, text, &error)) {
+        fail(ioFailure, name + ": " + error);
     }
 }
 
 void write_output(const Options& options, const Source& source, const std::string& text) {
     const std::string destination = options.output.value_or(source.stream ? "-" : options.file);
     if (destination == "-") {
-        write_descriptor(STDOUT_FILENO, text, "standard output");
+        write_descriptor(1, text, "standard output");
         return;
     }
     if (const int fd = descriptor_path(destination); fd >= 0) {
@@ -841,7 +762,7 @@ void write_output(const Options& options, const Source& source, const std::strin
     if (sameFile && source.exists) {
         // The file's own write protection holds, as for any editor; root
         // keeps its usual powers.
-        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
+        if (ini::isWriteProtected(path)) {
             fail(ioFailure, options.file + ": permission denied");
         }
         if (source.links > 1 && !options.inPlace) {
@@ -909,28 +830,22 @@ int run(const Options& options) {
     return success;
 }
 
-// A closed standard descriptor would be taken by the next file opened, which
-// would then receive what is printed: each gets /dev/null, read-only, so that
-// writing to standard output or error fails instead.
-bool open_standard_descriptors() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDONLY) != fd) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!open_standard_descriptors()) {
+    if (!ini::prepareStandardStreams()) {
         return ioFailure;
     }
+    std::vector<std::string> arguments = ini::commandLineArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (auto& argument : arguments) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
     std::ios::sync_with_stdio(false);
     Options options;
     try {
-        options = parse_arguments(argc, argv);
+        options = parse_arguments(static_cast<int>(arguments.size()), pointers.data());
         const int status = run(options);
         // What get and list printed is only done once it is written.
         if (!std::cout.flush()) {
