@@ -6,7 +6,10 @@ include(CMakePackageConfigHelpers)
 
 set(INI_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/IniFileIndex)
 
-install(TARGETS launcher iniedit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS iniedit RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET launcher)
+    install(TARGETS launcher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 install(TARGETS ini
     EXPORT IniFileIndexTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -40,7 +43,9 @@ function(ini_install_gzipped source destination)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${source})
     install(FILES ${gzipped} DESTINATION ${destination})
 endfunction()
-ini_install_gzipped(launcher/launcher.1 ${CMAKE_INSTALL_MANDIR}/man1)
+if(TARGET launcher)
+    ini_install_gzipped(launcher/launcher.1 ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 ini_install_gzipped(iniedit/iniedit.1 ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_PACKAGE_NAME inifileindex)
