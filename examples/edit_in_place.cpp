@@ -7,9 +7,8 @@
 
 int main(int argc, char** argv) {
     const std::string path = argc > 1 ? argv[1] : "config.ini";
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();  // closed again before the save
     ini::IniEditor editor(text.str(), ';');
 
     const float ms = editor.read("settings", "ms", 100.0F);

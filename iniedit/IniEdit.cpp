@@ -838,6 +838,7 @@ int main(int argc, char** argv) {
     }
     std::vector<std::string> arguments = ini::commandLineArguments(argc, argv);
     std::vector<char*> pointers;
+    pointers.reserve(arguments.size() + 1);
     for (auto& argument : arguments) {
         pointers.push_back(argument.data());
     }

@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -331,6 +333,12 @@ class CommaLocale : public ScratchDirTest {
 protected:
     void SetUp() override {
         ScratchDirTest::SetUp();
+#ifdef _WIN32
+        if (std::setlocale(LC_ALL, "German_Germany.1252") == nullptr &&
+            std::setlocale(LC_ALL, "de-DE") == nullptr) {
+            GTEST_SKIP() << "the C library has no German locale";
+        }
+#else
         if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
             // Not installed: compile it into the scratch directory.
             const std::string command =
@@ -342,11 +350,14 @@ protected:
                 GTEST_SKIP() << "no de_DE.UTF-8 locale, and localedef could not build one";
             }
         }
+#endif
         ASSERT_STREQ(std::localeconv()->decimal_point, ",");
     }
     void TearDown() override {
         std::setlocale(LC_ALL, "C");
+#ifndef _WIN32
         ::unsetenv("LOCPATH");
+#endif
         ScratchDirTest::TearDown();
     }
 };
@@ -630,6 +641,9 @@ TEST(Write, FloatTextFormMatchesPrintfAcrossBitPatterns) {
         const std::uint32_t bits = i < 65536 ? static_cast<std::uint32_t>(i) << 16 : random();
         float value = 0;
         std::memcpy(&value, &bits, sizeof value);
+        if (std::isnan(value)) {
+            continue;  // checked above: C libraries differ in printing a NaN's sign
+        }
         std::array<char, 64> expected{};
         std::snprintf(expected.data(), expected.size(), "%.6g", static_cast<double>(value));
         doc.write("s", "k", value);
@@ -889,6 +903,7 @@ std::vector<std::string> namesIn(const std::filesystem::path& dir) {
     return names;
 }
 
+#ifndef _WIN32
 // Runs `body` in a child process and returns its exit status (-1 when it did
 // not exit normally).
 template <typename Body>
@@ -903,6 +918,7 @@ int exitStatusOf(Body body) {
     }
     return WEXITSTATUS(status);
 }
+#endif
 
 TEST_F(SaveToFile, FailuresAreReported) {
     const auto doc = loadText("[s]\nk = v\n");
@@ -916,12 +932,17 @@ TEST_F(SaveToFile, FailuresAreReported) {
         EXPECT_EQ(namesIn(dir_), std::vector<std::string>{"sub"});
         std::filesystem::remove(path("sub"));
     }
+#ifndef _WIN32
     // Opens fine, then every write fails: must not be reported as success.
     EXPECT_FALSE(doc.saveToFile("/dev/full"));
     EXPECT_FALSE(loadText("; only a comment\n").saveToFile("/dev/full"));
+#endif
 }
 
 TEST_F(SaveToFile, SpaceThatRunsOutLeavesTheOldFileWhole) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a file-size limit (RLIMIT_FSIZE), which Windows does not have";
+#else
     // The new text is larger than the file-size limit of the child; the old
     // file is smaller. Root is bound by RLIMIT_FSIZE too.
     const std::string old = "[old]\nk = v\n";
@@ -949,6 +970,7 @@ TEST_F(SaveToFile, SpaceThatRunsOutLeavesTheOldFileWhole) {
         EXPECT_EQ(missing, 0);
         EXPECT_EQ(namesIn(dir_), std::vector<std::string>{"limited.ini"});
     }
+#endif
 }
 
 TEST_F(SaveToFile, InPlaceKeepsTheFileItself) {
@@ -961,6 +983,16 @@ TEST_F(SaveToFile, InPlaceKeepsTheFileItself) {
 
 TEST_F(SaveToFile, AtomicKeepsLinksModeAndTheRest) {
     const auto doc = loadText("[s]\nk = v\n");
+#ifdef _WIN32
+    // File modes and symbolic links are POSIX; other hard links keep the
+    // old content on Windows too.
+    const auto file = put("a.ini", "[old]\n");
+    std::filesystem::create_hard_link(file, path("other.ini"));
+    ASSERT_TRUE(doc.saveToFileAtomically(file));
+    EXPECT_EQ(contents("a.ini"), "[s]\nk = v\n");
+    EXPECT_EQ(contents("other.ini"), "[old]\n");
+    EXPECT_EQ(namesIn(dir_), (std::vector<std::string>{"a.ini", "other.ini"}));
+#else
     // A symbolic link stays a link; the file it names gets the text.
     const auto target = put("target.ini", "[old]\n");
     std::filesystem::create_symlink("target.ini", path("link.ini"));
@@ -992,6 +1024,7 @@ TEST_F(SaveToFile, AtomicKeepsLinksModeAndTheRest) {
     EXPECT_EQ(contents("made.ini"), "[s]\nk = v\n");
     EXPECT_EQ(namesIn(dir_), (std::vector<std::string>{"dangling.ini", "link.ini", "made.ini", "mode.ini",
                                                        "new.ini", "other.ini", "target.ini"}));
+#endif
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -1002,7 +1035,7 @@ TEST_F(SaveToFile, AtomicKeepsLinksModeAndTheRest) {
 #endif
 #endif
 
-#ifndef INI_TEST_ADDRESS_SANITIZER
+#if !defined(INI_TEST_ADDRESS_SANITIZER) && !defined(_WIN32)
 // The size of this process's address space in bytes.
 std::size_t addressSpaceSize() {
     std::ifstream statm("/proc/self/statm");
@@ -1015,6 +1048,8 @@ std::size_t addressSpaceSize() {
 TEST_F(SaveToFile, RenderingThatFailsLeavesTheFileAlone) {
 #ifdef INI_TEST_ADDRESS_SANITIZER
     GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit this test sets";
+#elif defined(_WIN32)
+    GTEST_SKIP() << "needs an address-space limit (RLIMIT_AS) in a forked child, which Windows does not have";
 #else
     const auto file = put("keep.ini", "[old]\nk = v\n");
     const pid_t child = ::fork();
