@@ -2,7 +2,10 @@
 // the few other things a program needs from the operating system to edit a
 // file safely: everything in the library and in iniedit that differs
 // between POSIX systems and Windows is behind this header. Paths are UTF-8
-// on every system.
+// on every system. On Windows file modes, owners and symbolic links play no
+// part (a link at the path is replaced, not followed), and the edit lock is
+// a named mutex for the path rather than a lock on the file: Windows refuses
+// to rename over a file that the lock holder keeps open.
 //
 // In place keeps the file itself (its inode): hard links, bind mounts,
 // inotify watchers on the file and open descriptors all see the new content,
@@ -84,7 +87,7 @@ struct IniOpenedFile {
     bool exists = false;
     bool stream = false;      // a named pipe, read to its end
     unsigned long links = 1;  // the file's hard links, when locked
-    IniFileLock lock;         // the file, or while it does not exist its directory
+    IniFileLock lock;         // the edit lock, when one was asked for
 };
 
 enum class IniOpenResult {

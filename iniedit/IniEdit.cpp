@@ -342,8 +342,7 @@ struct Source {
     // an edit's result goes to standard output unless -o says otherwise.
     bool stream = false;
     unsigned long links = 1;
-    // Held until the process ends: the locked file, or for a file that
-    // --create may make, its directory.
+    // The edit lock that ini::openFile took, held until the process ends.
     ini::IniFileLock lock;
 };
 
