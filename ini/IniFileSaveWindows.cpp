@@ -126,7 +126,6 @@ struct PathInfo {
     DWORD error = 0;
     bool directory = false;
     bool diskFile = false;
-    BY_HANDLE_FILE_INFORMATION identity{};
 };
 
 PathInfo inspect(const std::string& path) {
@@ -137,8 +136,9 @@ PathInfo inspect(const std::string& path) {
         return info;
     }
     info.diskFile = ::GetFileType(file) == FILE_TYPE_DISK;
-    if (info.diskFile && ::GetFileInformationByHandle(file, &info.identity) != 0) {
-        info.directory = (info.identity.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    BY_HANDLE_FILE_INFORMATION about{};
+    if (info.diskFile && ::GetFileInformationByHandle(file, &about) != 0) {
+        info.directory = (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
     ::CloseHandle(file);
     return info;

@@ -39,7 +39,6 @@ bool is_digit(char c, bool hex) {
 // power of the base, or of two for hex, at its first non-zero digit is
 // positive. Only the sign of that power matters, so the exponent saturates.
 bool too_large(std::string_view text, bool hex) {
-    long long place = 0;  // the power at the first non-zero digit, so far
     bool seenPoint = false;
     bool seenNonZero = false;
     long long integerDigits = 0;
@@ -60,10 +59,9 @@ bool too_large(std::string_view text, bool hex) {
             break;
         }
     }
-    place = integerDigits > 0 ? integerDigits - 1 : -(leadingFractionZeros + 1);
-    if (hex) {
-        place *= 4;
-    }
+    // The power at the first non-zero digit.
+    const long long place =
+        (integerDigits > 0 ? integerDigits - 1 : -(leadingFractionZeros + 1)) * (hex ? 4 : 1);
     long long exponent = 0;
     const char mark = hex ? 'p' : 'e';
     if (i + 1 < text.size() && (text[i] | 0x20) == mark) {
