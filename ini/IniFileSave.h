@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ini {
@@ -68,8 +69,11 @@ INI_API bool readFile(const std::string& path, std::string& text, std::string* e
 class INI_API IniFileLock {
 public:
     IniFileLock() = default;
-    IniFileLock(IniFileLock&& other) noexcept;
-    IniFileLock& operator=(IniFileLock&& other) noexcept;
+    IniFileLock(IniFileLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+    IniFileLock& operator=(IniFileLock&& other) noexcept {
+        std::swap(handle_, other.handle_);
+        return *this;
+    }
     IniFileLock(const IniFileLock&) = delete;
     IniFileLock& operator=(const IniFileLock&) = delete;
     ~IniFileLock();

@@ -310,13 +310,6 @@ struct IniFileLockAccess {
     }
 };
 
-IniFileLock::IniFileLock(IniFileLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-IniFileLock& IniFileLock::operator=(IniFileLock&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-}
-
 IniFileLock::~IniFileLock() {
     if (handle_ != -1) {
         const auto mutex = reinterpret_cast<HANDLE>(handle_);

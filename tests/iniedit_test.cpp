@@ -145,20 +145,6 @@ protected:
         return static_cast<int>(status);
     }
 
-    // Runs `count` sets of k<i> = <i> at once, with `options` before the verb.
-    void runAtOnce(int count, const std::vector<std::string>& options, const std::string& file) const {
-        std::vector<HANDLE> processes;
-        for (int i = 1; i <= count; ++i) {
-            std::vector<std::string> args = options;
-            args.insert(args.end(), {"set", file, "s", "k" + std::to_string(i), std::to_string(i)});
-            const std::string n = std::to_string(i);
-            put(".in" + n, "");
-            processes.push_back(start(args, ".in" + n, ".out" + n, ".err" + n));
-        }
-        for (const HANDLE process : processes) {
-            EXPECT_EQ(finish(process), 0);
-        }
-    }
 #else
     // Runs `script` with sh in the scratch directory, $E naming iniedit;
     // with `unprivileged` (as root only), as the user nobody. The exit
@@ -199,6 +185,42 @@ protected:
         return {};
     }
 #endif
+
+    // Runs `count` sets of k<i> = <i> on `file` at once, with `options`
+    // before the verb, and waits for all of them.
+    void runAtOnce(int count, const std::vector<std::string>& options, const std::string& file) const {
+#ifdef _WIN32
+        std::vector<HANDLE> processes;
+        for (int i = 1; i <= count; ++i) {
+            std::vector<std::string> args = options;
+            args.insert(args.end(), {"set", file, "s", "k" + std::to_string(i), std::to_string(i)});
+            const std::string n = std::to_string(i);
+            put(".in" + n, "");
+            processes.push_back(start(args, ".in" + n, ".out" + n, ".err" + n));
+        }
+        for (const HANDLE process : processes) {
+            EXPECT_EQ(finish(process), 0);
+        }
+#else
+        std::string words;
+        for (const auto& option : options) {
+            words += shellQuoted(option) + " ";
+        }
+        ASSERT_EQ(shell("for i in $(seq 1 " + std::to_string(count) + "); do $E " + words + "set " +
+                        shellQuoted(file) + " s k$i $i & done; wait"),
+                  0);
+#endif
+    }
+
+    // Whether every key that runAtOnce set landed in `file`.
+    void expectAllLanded(int count, const std::string& file) const {
+        const std::string text = contents(file);
+        for (int i = 1; i <= count; ++i) {
+            EXPECT_NE(text.find("k" + std::to_string(i) + " = " + std::to_string(i) + "\n"),
+                      std::string::npos)
+                << i;
+        }
+    }
 
     // Runs each case on a fresh f.ini.
     void expectRuns(const std::vector<Case>& cases) const {
@@ -785,11 +807,10 @@ TEST_F(IniEdit, RefusalsAndUsageErrors) {
     EXPECT_EQ(run({"--help"}).status, 0);
 }
 
-#ifdef _WIN32
-// What Files checks, where Windows has it: missing files, a directory and a
-// device refused, hard links, long names, no write when nothing changes.
-// File modes and symbolic links are POSIX.
+// Missing files, what is not a regular file, hard links, line endings and
+// UTF-8 names, and, per system, modes, links and times.
 TEST_F(IniEdit, Files) {
+    // Missing files: an error unless --create, which makes one.
     EXPECT_EQ(run({"set", "new.ini", "s", "k", "v"}).status, 4);
     EXPECT_FALSE(std::filesystem::exists(path("new.ini")));
     EXPECT_EQ(run({"get", "new.ini", "s", "k"}).err,
@@ -797,12 +818,18 @@ TEST_F(IniEdit, Files) {
     EXPECT_EQ(run({"--create", "set", "new.ini", "s", "k", "v"}).status, 0);
     EXPECT_EQ(contents("new.ini"), "[s]\nk = v\n");
 
+    // Not a regular file: a directory, or a device that might never end.
     std::filesystem::create_directory(path("dir.ini"));
     EXPECT_EQ(run({"get", "dir.ini", "s", "k"}).status, 3);
     EXPECT_EQ(run({"set", "dir.ini", "s", "k", "v"}).status, 3);
     EXPECT_TRUE(std::filesystem::is_directory(path("dir.ini")));
+#ifdef _WIN32
     EXPECT_EQ(run({"get", "NUL", "s", "k"}).status, 3);
+#else
+    EXPECT_EQ(run({"get", "/dev/zero", "s", "k"}).status, 3);
+#endif
 
+    // A hard-linked file: refused unless --in-place, which keeps the link.
     put("a.ini", "[s]\nk = 1\n");
     std::filesystem::create_hard_link(path("a.ini"), path("b.ini"));
     const Result refused = run({"set", "a.ini", "s", "k", "2"});
@@ -811,6 +838,9 @@ TEST_F(IniEdit, Files) {
     EXPECT_EQ(run({"--in-place", "set", "a.ini", "s", "k", "2"}).status, 0);
     EXPECT_EQ(contents("b.ini"), "[s]\nk = 2\n");
 
+    // Nothing to change on a hard-linked file: nothing to refuse either.
+    EXPECT_EQ(run({"set", "a.ini", "s", "k", "2"}).status, 0);
+
     // CRLF files keep their line endings; UTF-8 names and values arrive whole.
     put("crlf.ini", "[s]\r\nk = 1\r\n");
     EXPECT_EQ(run({"set", "crlf.ini", "s", "k", "\xC3\xBC"}).status, 0);
@@ -818,32 +848,64 @@ TEST_F(IniEdit, Files) {
     EXPECT_EQ(run({"--create", "set", "\xC3\xBC.ini", "s", "k", "v"}).status, 0);
     EXPECT_EQ(run({"get", "\xC3\xBC.ini", "s", "k"}).out, "v\n");
 
+#ifdef _WIN32
+    // Nothing to change: nothing written, the modification time stays.
     put("same.ini", "[s]\nk = \"1\"\n");
     const auto old = std::filesystem::last_write_time(path("same.ini")) - std::chrono::hours(24);
     std::filesystem::last_write_time(path("same.ini"), old);
     EXPECT_EQ(run({"set", "same.ini", "s", "k", "1"}).status, 0);
     EXPECT_EQ(std::filesystem::last_write_time(path("same.ini")), old);
+#else
+    // A file --create makes gets 0666 less the umask.
+    const mode_t mask = ::umask(022);
+    EXPECT_EQ(run({"--create", "set", "made.ini", "s", "k", "v"}).status, 0);
+    ::umask(mask);
+    struct stat info {};
+    ASSERT_EQ(::stat(path("made.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644U);
+
+    // A symbolic link stays a link; the mode of the file stays.
+    put("target.ini", "[s]\nk = 1\n");
+    ASSERT_EQ(::chmod(path("target.ini").c_str(), 0600), 0);
+    std::filesystem::create_symlink("target.ini", path("link.ini"));
+    EXPECT_EQ(run({"set", "link.ini", "s", "k", "2"}).status, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link.ini")));
+    EXPECT_EQ(contents("target.ini"), "[s]\nk = 2\n");
+    ASSERT_EQ(::stat(path("target.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600U);
+
+    // A name as long as a name can be: the temporary name must fit too.
+    const std::string longName(250, 'n');
+    put(longName, "[s]\nk = 1\n");
+    EXPECT_EQ(run({"set", longName, "s", "k", "2"}).status, 0);
+    EXPECT_EQ(contents(longName), "[s]\nk = 2\n");
+
+    // Nothing to change: nothing written, the modification time stays.
+    put("same.ini", "[s]\nk = \"1\"\n");
+    const utimbuf old{1000000000, 1000000000};
+    ASSERT_EQ(::utime(path("same.ini").c_str(), &old), 0);
+    EXPECT_EQ(run({"set", "same.ini", "s", "k", "1"}).status, 0);
+    ASSERT_EQ(::stat(path("same.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1000000000);
+#endif
 }
 
+// Without the lock, runs that read the same old text would overwrite each
+// other's key.
 TEST_F(IniEdit, ConcurrentEditsAllLand) {
     put("f.ini", "[s]\n");
     runAtOnce(12, {}, "f.ini");
-    const std::string text = contents("f.ini");
-    for (int i = 1; i <= 12; ++i) {
-        EXPECT_NE(text.find("k" + std::to_string(i) + " = " + std::to_string(i) + "\n"), std::string::npos)
-            << i;
-    }
+    expectAllLanded(12, "f.ini");
 }
 
+// Concurrent edits of a file that does not exist yet all land: the first
+// creates it while holding the lock.
 TEST_F(IniEdit, ConcurrentCreatesAllLand) {
-    runAtOnce(20, {"--create"}, "new.ini");
-    const std::string text = contents("new.ini");
-    for (int i = 1; i <= 20; ++i) {
-        EXPECT_NE(text.find("k" + std::to_string(i) + " = " + std::to_string(i) + "\n"), std::string::npos)
-            << i;
-    }
+    runAtOnce(50, {"--create"}, "new.ini");
+    expectAllLanded(50, "new.ini");
 }
 
+#ifdef _WIN32
 // The read-only attribute holds as the mode's write protection does.
 TEST_F(IniEdit, WriteProtectionAndDurability) {
     put("ro.ini", "[s]\nk = 1\n");
@@ -873,76 +935,6 @@ TEST_F(IniEdit, LinksPlantedInSharedDirectories) {
     GTEST_SKIP() << "sticky world-writable directories and link owners are POSIX";
 }
 #else
-TEST_F(IniEdit, Files) {
-    // Missing files: an error unless --create, which makes one.
-    EXPECT_EQ(run({"set", "new.ini", "s", "k", "v"}).status, 4);
-    EXPECT_FALSE(std::filesystem::exists(path("new.ini")));
-    EXPECT_EQ(run({"get", "new.ini", "s", "k"}).err,
-              "iniedit: new.ini: No such file or directory (--create allows a new file)\n");
-    const mode_t mask = ::umask(022);
-    EXPECT_EQ(run({"--create", "set", "new.ini", "s", "k", "v"}).status, 0);
-    ::umask(mask);
-    EXPECT_EQ(contents("new.ini"), "[s]\nk = v\n");
-    struct stat info {};
-    ASSERT_EQ(::stat(path("new.ini").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0644U);
-
-    // Not a regular file: a directory, or a device that might never end.
-    std::filesystem::create_directory(path("dir.ini"));
-    EXPECT_EQ(run({"get", "dir.ini", "s", "k"}).status, 3);
-    EXPECT_EQ(run({"get", "/dev/zero", "s", "k"}).status, 3);
-
-    // A symbolic link stays a link; the mode of the file stays.
-    put("target.ini", "[s]\nk = 1\n");
-    ASSERT_EQ(::chmod(path("target.ini").c_str(), 0600), 0);
-    std::filesystem::create_symlink("target.ini", path("link.ini"));
-    EXPECT_EQ(run({"set", "link.ini", "s", "k", "2"}).status, 0);
-    EXPECT_TRUE(std::filesystem::is_symlink(path("link.ini")));
-    EXPECT_EQ(contents("target.ini"), "[s]\nk = 2\n");
-    ASSERT_EQ(::stat(path("target.ini").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600U);
-
-    // A hard-linked file: refused unless --in-place, which keeps the link.
-    put("a.ini", "[s]\nk = 1\n");
-    std::filesystem::create_hard_link(path("a.ini"), path("b.ini"));
-    const Result refused = run({"set", "a.ini", "s", "k", "2"});
-    EXPECT_EQ(refused.status, 3);
-    EXPECT_NE(refused.err.find("--in-place"), std::string::npos);
-    EXPECT_EQ(run({"--in-place", "set", "a.ini", "s", "k", "2"}).status, 0);
-    EXPECT_EQ(contents("b.ini"), "[s]\nk = 2\n");
-
-    // Nothing to change on a hard-linked file: nothing to refuse either.
-    EXPECT_EQ(run({"set", "a.ini", "s", "k", "2"}).status, 0);
-
-    // A name as long as a name can be: the temporary name must fit too.
-    const std::string longName(250, 'n');
-    put(longName, "[s]\nk = 1\n");
-    EXPECT_EQ(run({"set", longName, "s", "k", "2"}).status, 0);
-    EXPECT_EQ(contents(longName), "[s]\nk = 2\n");
-
-    // Nothing to change: nothing written, the modification time stays.
-    put("same.ini", "[s]\nk = \"1\"\n");
-    const utimbuf old{1000000000, 1000000000};
-    ASSERT_EQ(::utime(path("same.ini").c_str(), &old), 0);
-    EXPECT_EQ(run({"set", "same.ini", "s", "k", "1"}).status, 0);
-    ASSERT_EQ(::stat(path("same.ini").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mtime, 1000000000);
-}
-
-TEST_F(IniEdit, ConcurrentEditsAllLand) {
-    // Without the lock, runs that read the same old text would overwrite
-    // each other's key.
-    put("f.ini", "[s]\n");
-    std::string command = "cd " + shellQuoted(dir_.string()) + " && for i in $(seq 1 12); do " +
-                          shellQuoted(INIEDIT_PATH) + " set f.ini s k$i $i & done; wait";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    const std::string text = contents("f.ini");
-    for (int i = 1; i <= 12; ++i) {
-        EXPECT_NE(text.find("k" + std::to_string(i) + " = " + std::to_string(i) + "\n"), std::string::npos)
-            << i;
-    }
-}
-
 // A closed standard descriptor is not taken by the file being edited, and
 // output that cannot be written is a failure.
 TEST_F(IniEdit, StandardDescriptors) {
@@ -1059,17 +1051,6 @@ TEST_F(IniEdit, FileSystemWithoutFallocate) {
     EXPECT_EQ(contents("limited"), comment + "[s]\nk=grown-value\n");
 }
 
-// Concurrent edits of a file that does not exist yet all land: the first
-// creates it while holding a lock on its directory.
-TEST_F(IniEdit, ConcurrentCreatesAllLand) {
-    ASSERT_EQ(shell("for i in $(seq 1 50); do $E --create set new.ini s k$i $i & done; wait"), 0);
-    const std::string text = contents("new.ini");
-    for (int i = 1; i <= 50; ++i) {
-        EXPECT_NE(text.find("k" + std::to_string(i) + " = " + std::to_string(i) + "\n"), std::string::npos)
-            << i;
-    }
-}
-
 // A file the caller may not write is not rewritten by rename behind its
 // back, and no edit reports success without landing; a directory that
 // cannot be flushed after the rename is reported as what it is.
@@ -1125,7 +1106,6 @@ TEST_F(IniEdit, LinksPlantedInSharedDirectories) {
     EXPECT_EQ(shell("$E set shared/x.ini s k 2"), 0);
     EXPECT_EQ(contents("victim.ini"), "[s]\nk = 2\n");
 }
-
 #endif  // _WIN32
 
 // Sampled keys of every real file: set, then get gives the value, and
