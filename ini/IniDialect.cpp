@@ -43,7 +43,9 @@ bool IniDialect::sameSection(std::string_view a, std::string_view b) const {
 bool IniDialect::rejectsLines() const {
     return noDelimiter == NoDelimiter::error || unclosedHeaderIsError || indentedHeaderIsError ||
            headers == Headers::wholeLine || repeatedSectionsReplace || emptyKeyIsError ||
-           !forbiddenKeyChars.empty() || keysAboveFirstHeaderAreErrors;
+           !forbiddenKeyChars.empty() || keysAboveFirstHeaderAreErrors || textAfterHeaderIsError ||
+           emptySectionIsError || keySuffix != KeySuffix::none || !forbiddenBareLineChars.empty() ||
+           !reservedWords.empty() || tabsSeparateStatements || crBreaksLines || maxLineLength != 0;
 }
 
 bool IniDialect::sameKey(std::string_view a, std::string_view b) const {
@@ -76,6 +78,7 @@ IniDialect IniDialect::python() {
     d.headers = Headers::lastClose;
     d.emptyKeyIsError = true;
     d.extraBlanks = "\v\f\x1c\x1d\x1e\x1f";
+    d.crBreaksLines = true;  // files are read with universal newlines
     return d;
 }
 
@@ -88,10 +91,17 @@ IniDialect IniDialect::php() {
     d.quotes = Quotes::php;
     d.lastValueWins = true;
     d.unclosedHeaderIsError = true;
-    d.indentedHeaderIsError = true;
+    d.indentedHeaderIsError = true;  // blanks before '[' make a key "[...]" without '='
+    d.tabIndentsHeaders = true;      // a tab is whitespace between statements
+    d.textAfterHeaderIsError = true;
     d.repeatedSectionsReplace = true;
     d.emptyKeyIsError = true;
-    d.forbiddenKeyChars = "{}|&~![()^\"$";
+    d.forbiddenKeyChars = "{}|&~!()^\"$";
+    d.keySuffix = KeySuffix::offset;
+    d.forbiddenBareLineChars = "{}|&~![]()^\"$";
+    d.reservedWords = {"true", "on", "yes", "false", "off", "no", "none", "null"};
+    d.tabsSeparateStatements = true;
+    d.crBreaksLines = true;
     return d;
 }
 
@@ -111,7 +121,8 @@ IniDialect IniDialect::mysql() {
     d.trimSectionNames = true;
     d.skipsByteOrderMark = false;
     d.directiveChar = '!';
-    d.extraBlanks = "\v\f";
+    d.extraBlanks = "\v\f\xA0";  // latin1's blanks
+    d.maxLineLength = 4095;         // read in pieces of that size
     return d;
 }
 
@@ -127,6 +138,8 @@ IniDialect IniDialect::desktop() {
     d.trimValueEnd = false;
     d.skipsByteOrderMark = false;
     d.emptyKeyIsError = true;
+    d.emptySectionIsError = true;
+    d.keySuffix = KeySuffix::locale;
     return d;
 }
 
@@ -140,6 +153,7 @@ IniDialect IniDialect::systemd() {
     d.keysAboveFirstHeaderAreErrors = true;
     d.headers = Headers::wholeLine;
     d.emptyKeyIsError = true;
+    d.crBreaksLines = true;
     return d;
 }
 

@@ -63,15 +63,44 @@ struct INI_API IniDialect {
     Headers headers = Headers::firstClose;
     bool unclosedHeaderIsError = false;  // "[" without the closing bracket
     bool indentedHeaderIsError = false;  // a header after blanks
+    // With indentedHeaderIsError: an indentation holding a tab is allowed.
+    bool tabIndentsHeaders = false;
+    // Anything but blanks or a comment after a header's ']' is rejected
+    // (the owner reads it as further statements).
+    bool textAfterHeaderIsError = false;
+    bool emptySectionIsError = false;  // "[]"
     bool trimSectionNames = false;       // blanks at the end of a name are dropped
     // Headers whose name holds '[' still open the section but register none.
     bool bracketInSectionNameRegisters = true;
     // The owner drops what an earlier section of the same name held; such a
     // file is reported, since an edit could land in the dropped part.
     bool repeatedSectionsReplace = false;
-    bool trimValueEnd = true;  // blanks at a value's end are dropped
+    // Blanks at a value's end are dropped (when not, still the CR of a
+    // CRLF line ending).
+    bool trimValueEnd = true;
     bool emptyKeyIsError = false;
     std::string forbiddenKeyChars;  // bytes the owner rejects in a key
+    // Where '[' and ']' may stand in a key.
+    enum class KeySuffix {
+        none,    // anywhere, unless forbiddenKeyChars holds them
+        offset,  // one trailing "[...]" (PHP arrays: "k[]", "env[PATH]"); "[" elsewhere is rejected
+        locale,  // one trailing "[...]" of letters, digits and "-_.@" (GLib's "Name[de]"); else rejected
+    };
+    KeySuffix keySuffix = KeySuffix::none;
+    // A line without delimiter holding one of these bytes is rejected.
+    std::string forbiddenBareLineChars;
+    // Words the owner rejects as a key or as a line alone, in any case
+    // (PHP's true, on, null ...).
+    std::vector<std::string> reservedWords;
+    // A tab inside a line starts another statement for the owner (PHP):
+    // a key holding a tab is rejected, and a reserved word after a tab.
+    bool tabsSeparateStatements = false;
+    // A CR that no '\n' follows ends a line for the owner: such a text is
+    // rejected, and no name or value written may hold a CR.
+    bool crBreaksLines = false;
+    // The longest line the owner reads whole, '\n' included (0: no limit);
+    // a longer one is rejected.
+    std::size_t maxLineLength = 0;
     // Which value of a repeated key a lookup returns; every value is kept
     // for reading them all.
     bool lastValueWins = false;

@@ -1,5 +1,6 @@
 #include "IniScanner.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ini {
@@ -10,9 +11,9 @@ namespace {
 struct Blanks {
     std::string_view extra;  // control characters only
     bool operator()(char c) const {
+        const auto byte = static_cast<unsigned char>(c);
         return c == ' ' || c == '\t' || c == '\r' ||
-               (static_cast<unsigned char>(c) < 0x20 && !extra.empty() &&
-                extra.find(c) != std::string_view::npos);
+               ((byte < 0x20 || byte >= 0x80) && !extra.empty() && extra.find(c) != std::string_view::npos);
     }
 };
 
@@ -66,6 +67,22 @@ std::size_t offset(std::string_view part, const char* base) {
     return static_cast<std::size_t>(part.data() - base);
 }
 
+// A physical line without the CR of a CRLF line ending.
+std::string_view without_cr(std::string_view line) {
+    return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line;
+}
+
+// Whether a physical line (without its line ending) continues on the next
+// under backslash continuation: it ends in a '\\' that no other escapes, as
+// systemd reads it; a blank after the backslash ends the value.
+bool continues(std::string_view line) {
+    std::size_t run = 0;
+    while (run < line.size() && line[line.size() - 1 - run] == '\\') {
+        ++run;
+    }
+    return run % 2 == 1;
+}
+
 // Where the value in `rest` ends before an inline comment, or npos. Quotes
 // protect comment characters under the owners that read them so.
 std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
@@ -74,6 +91,9 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
     }
     char quote = 0;
     bool escaped = false;  // mysql: a backslash inside quotes protects the next byte
+    std::size_t found = std::string_view::npos;  // php: the comment so far
+    const std::size_t start = rest.find_first_not_of(" \t");
+    const bool quoted_start = start != std::string_view::npos && rest[start] == '"';
     for (std::size_t i = 0; i < rest.size(); ++i) {
         const char c = rest[i];
         if (d.quotes == IniDialect::Quotes::mysql) {
@@ -93,18 +113,21 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
             escaped = quote != 0 && c == '\\' && !escaped;
             continue;
         }
-        if (d.quotes == IniDialect::Quotes::php && c == '"' && (i == 0 || rest[i - 1] != '\\')) {
-            // A quote protects only up to its closing quote; one never
-            // closed is text.
-            const bool closes = quote != 0 || rest.find('"', i + 1) != std::string_view::npos;
-            quote = quote == 0 && closes ? '"' : 0;
+        if (d.quotes == IniDialect::Quotes::php && c == '"') {
+            // PHP: only in a value that starts with a quote, and there every
+            // quote cancels a comment character seen before it.
+            if (quoted_start) {
+                found = std::string_view::npos;
+            }
+        } else if (d.quotes == IniDialect::Quotes::php && d.isInlineComment(c)) {
+            found = found == std::string_view::npos ? i : found;
         } else if (quote == 0 && d.isInlineComment(c) &&
                    (d.inlineComments == IniDialect::InlineComments::anywhere ||
                     (i > 0 && (rest[i - 1] == ' ' || rest[i - 1] == '\t')))) {
             return i;
         }
     }
-    return std::string_view::npos;
+    return found;
 }
 
 // The classic value: quoted verbatim, or bare up to the comment character
@@ -180,6 +203,98 @@ void scan_value(IniLine& out, const char* base, std::string_view rest, const Ini
     }
 }
 
+bool is_reserved(std::string_view word, const IniDialect& d) {
+    for (const std::string& reserved : d.reservedWords) {
+        if (equalsIgnoringCase(word, reserved)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a statement the owner starts at `part` (a tab-separated piece of a
+// line, before any delimiter) is a reserved word: the word alone, or followed
+// by blanks and then a tab or the end.
+bool starts_with_reserved(std::string_view part, const IniDialect& d) {
+    const std::size_t tab = part.find('\t');
+    return is_reserved(rtrim(part.substr(0, tab), PlainBlanks{}), d);
+}
+
+// Under owners with tab-separated statements, whether a statement of `text`
+// (a line's content before its delimiter) is a reserved word. A line
+// indented with blanks only starts with a name that holds them, so its first
+// piece counts only when it is not indented; after a tab, blanks are skipped.
+bool holds_reserved_statement(std::string_view text, const IniDialect& d) {
+    if (d.reservedWords.empty()) {
+        return false;
+    }
+    if (starts_with_reserved(text, d)) {
+        return true;
+    }
+    for (std::size_t tab = text.find('\t'); tab != std::string_view::npos; tab = text.find('\t', tab + 1)) {
+        const std::size_t start = text.find_first_not_of(" \t", tab);
+        if (start != std::string_view::npos && starts_with_reserved(text.substr(start), d)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Why the owner rejects `line`, a line without a delimiter (comment cut).
+const char* bare_line_problem(std::string_view line, const IniDialect& d) {
+    if (!d.forbiddenBareLineChars.empty() &&
+        find_any(line, d.forbiddenBareLineChars) != std::string_view::npos) {
+        return "a line without '=' holding a character its owner rejects";
+    }
+    if (holds_reserved_statement(line, d)) {
+        return "a line holding a word its owner reserves (true, on, null ...)";
+    }
+    return nullptr;
+}
+
+bool is_locale_byte(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.' || c == '@' || byte >= 0x80;
+}
+
+// Why the owner rejects the key `key` (trimmed), beyond its forbidden bytes.
+const char* key_problem(std::string_view key, const IniDialect& d) {
+    if (d.tabsSeparateStatements && key.find('\t') != std::string_view::npos) {
+        return "a tab inside a key, which its owner reads as two statements";
+    }
+    if (is_reserved(key, d)) {
+        return "a key its owner reserves (true, on, null ...)";
+    }
+    if (d.keySuffix == IniDialect::KeySuffix::none) {
+        return nullptr;
+    }
+    const std::size_t open = key.find('[');
+    if (open == std::string_view::npos) {
+        return d.keySuffix == IniDialect::KeySuffix::locale && key.find(']') != std::string_view::npos
+                   ? "a ']' in a key without its '['"
+                   : nullptr;
+    }
+    const std::string_view name = key.substr(0, open);
+    const std::string_view suffix = key.substr(open + 1);
+    if (name.empty() || name.back() == ' ' || name.find(']') != std::string_view::npos || suffix.empty() ||
+        suffix.back() != ']' || suffix.find_first_of("[]") != suffix.size() - 1) {
+        return "a key whose brackets its owner rejects or reads otherwise";
+    }
+    const std::string_view inside = suffix.substr(0, suffix.size() - 1);
+    if (d.keySuffix == IniDialect::KeySuffix::locale) {
+        return std::all_of(inside.begin(), inside.end(), is_locale_byte)
+                   ? nullptr
+                   : "a key whose locale its owner rejects";
+    }
+    // PHP drops blanks after '[' and resolves quotes inside the brackets.
+    if ((!inside.empty() && (inside.front() == ' ' || inside.front() == '\t')) ||
+        inside.find_first_of("\"'") != std::string_view::npos) {
+        return "a key whose brackets its owner reads otherwise";
+    }
+    return nullptr;
+}
+
 // The header in `line` (trimmed, starting with '['), or false when the
 // dialect does not read it as one.
 bool scan_header(IniLine& out, std::string_view line, const IniDialect& d) {
@@ -202,6 +317,25 @@ bool scan_header(IniLine& out, std::string_view line, const IniDialect& d) {
             out.problem = "a header without its closing ']'";
         }
         return d.headers != IniDialect::Headers::lastClose;
+    }
+    if (d.textAfterHeaderIsError) {
+        // What follows is read as another statement: a name alone stores
+        // nothing, but a key or a header would.
+        std::string_view after = line.substr(close + 1);
+        after = after.substr(0, find_any(after, d.commentChars));
+        after = after.substr(std::min(after.find_first_not_of(" \t"), after.size()));
+        const char* problem = bare_line_problem(after, d);
+        if (after.find_first_of("=[") != std::string_view::npos) {
+            problem = "a key or header after a header's ']', on the same line";
+        }
+        if (problem != nullptr) {
+            out.problem = problem;
+            return true;
+        }
+    }
+    if (close == 1 && d.emptySectionIsError) {
+        out.problem = "a header without a name";
+        return true;
     }
     out.kind = IniLineKind::header;
     out.section = line.substr(1, close - 1);
@@ -321,7 +455,9 @@ template <typename Rules, typename Blank>
     const std::size_t firstEnd = first.size() == raw.size() ? std::string_view::npos : first.size();
     out.kind = IniLineKind::other;
     const std::string_view line = rtrim(left, blank);
-    if (line.front() == '[' && left.size() != first.size() && d.indentedHeaderIsError()) {
+    if (line.front() == '[' && left.size() != first.size() && d.indentedHeaderIsError() &&
+        !(d.dialect().tabIndentsHeaders &&
+          first.substr(0, first.size() - left.size()).find('\t') != std::string_view::npos)) {
         out.problem = "a header after blanks";
         return;
     }
@@ -340,6 +476,12 @@ template <typename Rules, typename Blank>
     const auto delimiter = find_any(whole, d.delimiters());
     if (delimiter == std::string_view::npos) {
         if (whole.empty()) {
+            return;
+        }
+        if (const char* problem = bare_line_problem(first.substr(0, offset(whole, first.data()) + whole.size()),
+                                                    d.dialect());
+            problem != nullptr) {
+            out.problem = problem;
             return;
         }
         if (d.noDelimiter() == IniDialect::NoDelimiter::noValue) {
@@ -363,6 +505,10 @@ template <typename Rules, typename Blank>
         out.problem = "a key holding a character its owner rejects";
         return;
     }
+    if (const char* problem = key_problem(out.key, d.dialect()); problem != nullptr) {
+        out.problem = problem;
+        return;
+    }
     out.kind = IniLineKind::key;
     if (d.quotes() == IniDialect::Quotes::classic) {
         scan_classic_value(out, base, trim(line.substr(delimiter + 1), blank), d);
@@ -372,7 +518,8 @@ template <typename Rules, typename Blank>
     const std::size_t from = offset(line, raw.data()) + delimiter + 1;
     std::size_t to = raw.size();
     if (firstEnd >= raw.size()) {
-        to = d.trimValueEnd() ? offset(line, raw.data()) + line.size() : first.size();
+        to = d.trimValueEnd() ? offset(line, raw.data()) + line.size()
+                              : first.size() - (!first.empty() && first.back() == '\r' ? 1 : 0);
     }
     scan_value(out, base, raw.substr(from, to - from), d.dialect());
 }
@@ -382,10 +529,25 @@ template <typename Rules, typename Blank>
 void classify(IniLine& out, std::string_view raw, const char* base, const IniDialect& d, bool classic) {
     if (classic) {
         classify_as(out, raw, base, ClassicRules{d, d.commentChars.front()}, PlainBlanks{});
-    } else if (d.extraBlanks.empty()) {
+        return;
+    }
+    if (d.extraBlanks.empty()) {
         classify_as(out, raw, base, DialectRules{d}, PlainBlanks{});
     } else {
         classify_as(out, raw, base, DialectRules{d}, Blanks{d.extraBlanks});
+    }
+    if (out.problem == nullptr && d.crBreaksLines) {
+        // A CR ends a line for such owners unless a '\n' follows it; one at
+        // the end of `raw` is followed by the '\n' or the end of the text.
+        for (std::size_t cr = raw.find('\r'); cr != std::string_view::npos; cr = raw.find('\r', cr + 1)) {
+            if (cr + 1 < raw.size() && raw[cr + 1] != '\n') {
+                out.problem = "a CR without '\\n', which its owner reads as a line break";
+                break;
+            }
+        }
+    }
+    if (out.problem == nullptr && d.maxLineLength != 0 && raw.size() + 1 > d.maxLineLength) {
+        out.problem = "a line longer than its owner reads at once";
     }
 }
 
@@ -458,26 +620,26 @@ std::string valueOf(const IniLine& line, const IniDialect& d) {
     const Blanks blank{d.extraBlanks};
     std::string joined;
     if (d.continuation != IniDialect::Continuation::none && value.find('\n') != std::string_view::npos) {
-        // Continuation lines: trimmed, comment lines left out. Indented
-        // continuations join with '\n' and keep empty lines inside the
-        // value; backslash ones replace the backslash by a blank.
+        // Continuation lines, comment lines left out. Indented ones are
+        // trimmed and join with '\n', keeping empty lines inside the value;
+        // backslash ones are appended as they are, each backslash that
+        // continues replaced by a blank, and the whole is trimmed.
         const bool indented = d.continuation == IniDialect::Continuation::indented;
         std::size_t at = 0;
         bool firstLine = true;
         while (at <= value.size()) {
             const std::size_t newline = value.find('\n', at);
-            const std::string_view part = trim(value.substr(at, newline - at), blank);
+            const std::string_view physical = value.substr(at, newline - at);
+            const std::string_view part = trim(physical, blank);
             const bool comment = !firstLine && !part.empty() && d.isComment(part.front());
-            if (!comment) {
-                if (indented) {
-                    joined += firstLine ? "" : "\n";
-                    joined += part;
-                } else if (!part.empty() && part.back() == '\\') {
-                    joined += part.substr(0, part.size() - 1);
-                    joined += ' ';
-                } else {
-                    joined += part;
-                }
+            if (!comment && indented) {
+                joined += firstLine ? "" : "\n";
+                joined += part;
+            } else if (!comment) {
+                const std::string_view appended = without_cr(physical);
+                const bool more = newline != std::string_view::npos && continues(appended);
+                joined += more ? appended.substr(0, appended.size() - 1) : appended;
+                joined += more ? " " : "";
             }
             firstLine = false;
             if (newline == std::string_view::npos) {
@@ -485,10 +647,13 @@ std::string valueOf(const IniLine& line, const IniDialect& d) {
             }
             at = newline + 1;
         }
-        joined.resize(rtrim(joined, Blanks{"\n\v\f"}).size());
-        return joined;
+        if (indented) {
+            joined.resize(rtrim(joined, Blanks{"\n\v\f"}).size());
+            return joined;
+        }
+        return std::string(trim(joined, blank));
     }
-    if (d.continuation == IniDialect::Continuation::backslash && !value.empty() && value.back() == '\\') {
+    if (d.continuation == IniDialect::Continuation::backslash && continues(value)) {
         value = rtrim(value.substr(0, value.size() - 1), blank);
     }
     if (d.quotes == IniDialect::Quotes::php || d.quotes == IniDialect::Quotes::mysql) {
@@ -524,10 +689,10 @@ bool awaitsContinuation(std::string_view line, const IniDialect& d) {
         line = newline == std::string_view::npos ? std::string_view{} : line.substr(newline + 1);
         const std::string_view left = ltrim(physical, blank);
         if (first || left.empty() || !d.isComment(left.front())) {
-            last = rtrim(physical, blank);
+            last = without_cr(physical);
         }
     }
-    return !last.empty() && last.back() == '\\';
+    return continues(last);
 }
 
 std::size_t byteOrderMarkLength(std::string_view text) {
@@ -607,15 +772,15 @@ std::size_t IniScanner::continuationEnd(const IniLine& line) const {
             at = stop + 1;
         }
     } else if (dialect_.continuation == IniDialect::Continuation::backslash) {
-        std::string_view last = rtrim(text_.substr(line.begin, line.end - line.begin), blank);
-        while (!last.empty() && last.back() == '\\' && at < text_.size()) {
+        std::string_view last = without_cr(text_.substr(line.begin, line.end - line.begin));
+        while (continues(last) && at < text_.size()) {
             const std::size_t stop = lineEnd(at);
             const std::string_view physical = text_.substr(at, stop - at);
             const std::string_view left = ltrim(physical, blank);
             end = stop;
             at = stop + 1;
             if (left.empty() || !dialect_.isComment(left.front())) {
-                last = rtrim(left, blank);
+                last = without_cr(physical);
             }
         }
     }

@@ -74,6 +74,15 @@ TEST(Dialect, ReadsAsTheOwner) {
         {"php", "[s]\nk = a # b\n", "s", "k", "a # b", {"a # b"}},
         {"php", "[s]\nextension=a\nextension=b\n", "s", "extension", "b", {"a", "b"}},
         {"php", "k = top\n[s]\n", "", "k", "top", {"top"}},
+        // A quote protects a ';' only in a value that starts with one.
+        {"php", "[s]\na=b\"c ; \"d\n", "s", "a", "b\"c", {"b\"c"}},
+        {"php", "[s]\na=\"b\" x ; y \"z\"\n", "s", "a", "b\" x ; y \"z", {"b\" x ; y \"z"}},
+        {"php", "[s]\nk[]=a\nk[]=b\nenv[PATH]=/bin\n", "s", "k[]", "b", {"a", "b"}},
+        {"php", "[s]\nenv[PATH] = /bin\n", "s", "env[PATH]", "/bin", {"/bin"}},
+        {"php", "[s]\nk]=1\n", "s", "k]", "1", {"1"}},
+        {"php", "[a]\nk=1\n\t[b]\nj=2\n", "b", "j", "2", {"2"}},  // a tab before '[' is whitespace
+        {"php", "[s]\n  off  \nk=1\n", "s", "k", "1", {"1"}},        // a name with blanks, not a word
+        {"php", "[s]\ntrue x\nk=1\n", "s", "k", "1", {"1"}},
         // mysql: '#' anywhere outside quotes, escapes, keys without value, groups without case
         {"mysql", "[mysqld]\nport = 3306 # c\n", "mysqld", "port", "3306", {"3306"}},
         {"mysql", "[s]\nk = 'a#b'\n", "s", "k", "a#b", {"a#b"}},
@@ -88,19 +97,31 @@ TEST(Dialect, ReadsAsTheOwner) {
         {"desktop", "[Desktop Entry]\nName=App \nName[de]=Anw\n", "Desktop Entry", "Name", "App ", {"App "}},
         {"desktop", "[Desktop Entry]\nCategories=A;B;\n", "Desktop Entry", "Categories", "A;B;", {"A;B;"}},
         {"desktop", "[g]\nk=1\n[h]\n[g]\nk=2\n", "g", "k", "2", {"1", "2"}},
+        {"desktop", "[g]\r\na=1 \r\n", "g", "a", "1 ", {"1 "}},  // the CR ends the line
+        {"desktop", "[g]\nName[sr@latin]=x\nName[]=y\n", "g", "Name[]", "y", {"y"}},
+        // mysql: latin1's no-break space (0xA0) is a blank
+        {"mysql", "[s]\nk = x\302\240\n", "s", "k", "x\302", {"x\302"}},
+        {"mysql", "[s]\nk = \240y\n", "s", "k", "y", {"y"}},
         // systemd: '#' and ';' lines, backslash continuation, an empty value resets the list
         {"systemd",
          "[Service]\nExecStart=/bin/a \\\n  --b\n",
          "Service",
          "ExecStart",
-         "/bin/a  --b",
-         {"/bin/a  --b"}},
+         "/bin/a    --b",
+         {"/bin/a    --b"}},
         {"systemd",
          "[Service]\nExecStart=/bin/a \\\n# c\n  --b\n",
          "Service",
          "ExecStart",
-         "/bin/a  --b",
-         {"/bin/a  --b"}},
+         "/bin/a    --b",
+         {"/bin/a    --b"}},
+        // The line after a backslash is appended as it is, the backslash
+        // replaced by a blank; an escaped or blank-followed one continues nothing.
+        {"systemd", "[s]\na=1 \\\n 2\n", "s", "a", "1   2", {"1   2"}},
+        {"systemd", "[s]\nc=1\\\r\n   2\r\n", "s", "c", "1    2", {"1    2"}},
+        {"systemd", "[s]\nc=1\\\\\nd=2\n", "s", "c", "1\\\\", {"1\\\\"}},
+        {"systemd", "[s]\nc=1\\ \nd=2\n", "s", "d", "2", {"2"}},
+        {"systemd", "[s]\nc=x \\\n\t y \n", "s", "c", "x  \t y", {"x  \t y"}},
         {"systemd",
          "[Service]\nEnvironment=A=1\nEnvironment=\nEnvironment=B=2\nEnvironment=C=3\n",
          "Service",
@@ -140,16 +161,50 @@ TEST(Dialect, RejectedLines) {
         {"php", "[s]\nk{x} = 1\n", 2},
         {"php", "[s]\nk = 1\n[t]\n[s]\n", 4},  // PHP would drop the first [s]
         {"php", "[s\n", 1},
+        {"php", "[s]\nk[]=a\nenv[PATH]=/bin\nk[x=a\n", 4},
+        {"php", "[s]\nk [x]=1\n", 2},      // PHP's key is "k"
+        {"php", "[s]\nk[ x]=1\n", 2},      // PHP's offset is "x"
+        {"php", "[s]\nk[\"x\"]=1\n", 2},   // PHP drops the quotes
+        {"php", "[s]\nk[x]y=1\n", 2},
+        {"php", "[s]\na!\n", 2},
+        {"php", "[s]\nk\n(x)\n", 3},
+        {"php", "[s]\nok\nTrue\n", 3},
+        {"php", "[s]\nx\tnull\n", 2},
+        {"php", "[s]\n \toff\n", 2},
+        {"php", "[s]\nyes = 1\n", 2},
+        {"php", "[s]\na=\"b\nc\"\n", 3},   // a quote alone on a line
+        {"php", "[a][b]\nk=1\n", 1},
+        {"php", "[s] k=1\n", 1},
+        {"php", "[s] ; c\nk=1\n", 0},
+        {"php", "[s]\nfoo\tbar = 1\n", 2},
+        {"php", "[s]\nx=1\ry=2\n", 2},     // PHP ends a line at a lone CR
+        {"php", "[s]\nx=1\r\ny=2\r\n", 0},
+        {"python", "[a]\nx=1\r[b]\nx=2\n", 2},
+        {"systemd", "[s]\n# c\rExecStartPre=/x\n", 2},
+        {"desktop", "[]\nk=1\n", 1},
+        {"desktop", "[g]\nkey[=123\n", 2},
+        {"desktop", "[g]\nfoo [de] =123\n", 2},
+        {"desktop", "[g]\nk]=1\n", 2},
+        {"desktop", "[g]\nName[de]x=1\n", 2},
+        {"desktop", "[g]\nName[d e]=1\n", 2},
+        {"desktop", "[g]\nName[de]=1\nName[dé]=2\n", 0},
+        {"desktop", "[g]\nk=1\rj=2\n", 0},  // GLib splits at '\n' only
         {"mysql", "k = 1\n[s]\n", 1},
         {"mysql", "\xEF\xBB\xBF[s]\nk = 1\n", 1},  // not skipped: the mark makes a key
         {"mysql", "[s]\nflag\n", 0},
+        {"mysql", "[s]\nk=1\rj=2\n", 0},
         {"desktop", "[g]\n; k = 1\nflag\n", 3},
         {"desktop", "[g] x\n", 1},
         {"desktop", "[g]\n=v\n", 2},
         {"systemd", "[Unit]\r\nDescription=x\r\n[Service\r\n", 3},
         {"systemd", "Description=x\n[Unit]\n", 1},
     };
-    for (const Case& c : cases) {
+    const std::string longLine = "[s]\nk=" + std::string(4092, 'x') + "\n";
+    const std::string tooLong = "[s]\nk=" + std::string(4093, 'x') + "\nj=1\n";  // read in two pieces
+    const Case lengths[] = {{"mysql", longLine.c_str(), 0}, {"mysql", tooLong.c_str(), 2}};
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    all.insert(all.end(), std::begin(lengths), std::end(lengths));
+    for (const Case& c : all) {
         SCOPED_TRACE(std::string(c.dialect) + ": " + c.text);
         const auto problems = IniEditor(c.text, preset(c.dialect)).problems();
         ASSERT_EQ(problems.empty(), c.line == 0);

@@ -580,7 +580,7 @@ TEST_F(IniEdit, Dialects) {
          unit,
          {"--dialect=systemd", "get", "f.ini", "Service", "ExecStart"},
          0,
-         "/bin/a  -v\n",
+         "/bin/a    -v\n",
          unit},
         {"dump as json, groups merged without case",
          mysql,
