@@ -79,6 +79,7 @@ IniDialect IniDialect::python() {
     d.emptyKeyIsError = true;
     d.extraBlanks = "\v\f\x1c\x1d\x1e\x1f";
     d.crBreaksLines = true;  // files are read with universal newlines
+    d.keysRepeat = false;    // strict parsers reject a repeated key, others keep the last
     return d;
 }
 
@@ -140,6 +141,7 @@ IniDialect IniDialect::desktop() {
     d.emptyKeyIsError = true;
     d.emptySectionIsError = true;
     d.keySuffix = KeySuffix::locale;
+    d.keysRepeat = false;
     return d;
 }
 

@@ -101,6 +101,9 @@ struct INI_API IniDialect {
     // The longest line the owner reads whole, '\n' included (0: no limit);
     // a longer one is rejected.
     std::size_t maxLineLength = 0;
+    // A key may have several lines, each a value the owner keeps; where
+    // not, a second line replaces the first or is rejected, and add refuses.
+    bool keysRepeat = true;
     // Which value of a repeated key a lookup returns; every value is kept
     // for reading them all.
     bool lastValueWins = false;

@@ -70,6 +70,10 @@ std::optional<std::string> written_value(std::string_view value, const IniDialec
         reason = "a value cannot hold a newline";
         return std::nullopt;
     }
+    if (dialect.crBreaksLines && value.find('\r') != std::string_view::npos) {
+        reason = "a value cannot hold a CR, which its owner reads as a line break";
+        return std::nullopt;
+    }
     if (dialect.quotes != IniDialect::Quotes::classic) {
         return std::string(value);  // checked, and quoted when need be, by the caller
     }
@@ -92,6 +96,9 @@ std::string key_problem(std::string_view key, const IniDialect& dialect) {
     if (key.find('=') != std::string_view::npos || key.find('\n') != std::string_view::npos) {
         return "a key cannot hold '=' or a newline";
     }
+    if (dialect.crBreaksLines && key.find('\r') != std::string_view::npos) {
+        return "a key cannot hold a CR, which its owner reads as a line break";
+    }
     if (!key.empty() && (key.front() == '[' || dialect.isComment(key.front()))) {
         return "a key cannot start with '[' or the comment character";
     }
@@ -110,6 +117,9 @@ std::string key_problem(std::string_view key, const IniDialect& dialect) {
 std::string section_problem(std::string_view section, const IniDialect& dialect) {
     if (section.find_first_of("[]\n") != std::string_view::npos) {
         return "a section name cannot hold '[', ']' or a newline";
+    }
+    if (dialect.crBreaksLines && section.find('\r') != std::string_view::npos) {
+        return "a section name cannot hold a CR, which its owner reads as a line break";
     }
     if (dialect.isComment('[')) {
         return "with '[' as the comment character a header would be a comment";
@@ -1240,6 +1250,9 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
     const bool defining = found.has_value();
     Index::Key* entry = defining ? nullptr : index.findKey(section, key);
     if (placement == Placement::newLine && entry != nullptr && entry->first != noLine) {
+        if (!dialect.keysRepeat) {
+            return refused("its owner keeps one value per key: a second line would replace the first");
+        }
         Index::Section* owner = index.findSection(section);
         const LineId after = entry->last;
         const bool last = !index.lines[after].newline;
@@ -1265,12 +1278,21 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         }
         const LineId id = found->first;
         const IniLine& line = found->second;
-        if (line.hasValue && !line.noValue && valueOf(line, dialect) == value) {
+        // A key without a value already holds the empty value.
+        if (line.hasValue && (line.noValue ? value.empty() : valueOf(line, dialect) == value)) {
             return {IniEditStatus::unchanged, {}};
         }
         const std::string_view content = index.lines[id].content;
-        const std::size_t at = line.valueBegin;
-        const std::size_t end = defining ? line.valueEnd : std::max(at, trimmed_size(content));
+        // Blanks other than blank and tab before the value (the CR of a
+        // line left empty after its delimiter, under owners whose value
+        // goes on below) stay out of the rewritten line.
+        std::size_t at = line.valueBegin;
+        const std::size_t valueEnd = line.valueEnd;
+        while (at > 0 && content[at - 1] != ' ' && content[at - 1] != '\t' &&
+               (content[at - 1] == '\r' || dialect.extraBlanks.find(content[at - 1]) != std::string::npos)) {
+            --at;
+        }
+        const std::size_t end = defining ? valueEnd : std::max(at, trimmed_size(content));
         // A key without a delimiter gets one; a line without any value gets
         // a blank before it when its '=' has one.
         const bool blank = !line.noValue && at == end && at >= 2 &&

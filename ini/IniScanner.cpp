@@ -258,12 +258,13 @@ bool is_locale_byte(char c) {
            c == '_' || c == '.' || c == '@' || byte >= 0x80;
 }
 
-// Why the owner rejects the key `key` (trimmed), beyond its forbidden bytes.
-const char* key_problem(std::string_view key, const IniDialect& d) {
+// Why the owner rejects the key `key` (trimmed from `written`, the line up
+// to its delimiter), beyond its forbidden bytes.
+const char* key_problem(std::string_view key, std::string_view written, const IniDialect& d) {
     if (d.tabsSeparateStatements && key.find('\t') != std::string_view::npos) {
         return "a tab inside a key, which its owner reads as two statements";
     }
-    if (is_reserved(key, d)) {
+    if (holds_reserved_statement(written, d)) {
         return "a key its owner reserves (true, on, null ...)";
     }
     if (d.keySuffix == IniDialect::KeySuffix::none) {
@@ -277,9 +278,12 @@ const char* key_problem(std::string_view key, const IniDialect& d) {
     }
     const std::string_view name = key.substr(0, open);
     const std::string_view suffix = key.substr(open + 1);
-    if (name.empty() || name.back() == ' ' || name.find(']') != std::string_view::npos || suffix.empty() ||
-        suffix.back() != ']' || suffix.find_first_of("[]") != suffix.size() - 1) {
-        return "a key whose brackets its owner rejects or reads otherwise";
+    if (name.empty() || name.find(']') != std::string_view::npos || suffix.empty() || suffix.back() != ']' ||
+        suffix.find_first_of("[]") != suffix.size() - 1) {
+        return "a key whose brackets its owner rejects";
+    }
+    if (name.back() == ' ' || name.back() == '\t') {
+        return "a key whose brackets its owner reads otherwise";  // PHP: "k [x]" is "k[x]"
     }
     const std::string_view inside = suffix.substr(0, suffix.size() - 1);
     if (d.keySuffix == IniDialect::KeySuffix::locale) {
@@ -404,7 +408,10 @@ bool is_classic_shaped(const IniDialect& d) {
            d.noDelimiter == IniDialect::NoDelimiter::text && d.headers == IniDialect::Headers::firstClose &&
            !d.unclosedHeaderIsError && !d.indentedHeaderIsError && !d.trimSectionNames &&
            !d.bracketInSectionNameRegisters && !d.emptyKeyIsError && d.forbiddenKeyChars.empty() &&
-           d.trimValueEnd && d.directiveChar == '\0' && d.extraBlanks.empty() && !d.emptyValueIsValue;
+           d.trimValueEnd && d.directiveChar == '\0' && d.extraBlanks.empty() && !d.emptyValueIsValue &&
+           !d.textAfterHeaderIsError && !d.emptySectionIsError && d.keySuffix == IniDialect::KeySuffix::none &&
+           d.forbiddenBareLineChars.empty() && d.reservedWords.empty() && !d.tabsSeparateStatements &&
+           !d.crBreaksLines && d.maxLineLength == 0;
 }
 
 template <typename Rules, typename Blank>
@@ -500,13 +507,14 @@ template <typename Rules, typename Blank>
         out.problem = "a key line without a key";
         return;
     }
+    const std::string_view written = first.substr(0, offset(whole, first.data()) + delimiter);
+    if (const char* problem = key_problem(out.key, written, d.dialect()); problem != nullptr) {
+        out.problem = problem;
+        return;
+    }
     if (!d.forbiddenKeyChars().empty() &&
         find_any(out.key, d.forbiddenKeyChars()) != std::string_view::npos) {
         out.problem = "a key holding a character its owner rejects";
-        return;
-    }
-    if (const char* problem = key_problem(out.key, d.dialect()); problem != nullptr) {
-        out.problem = problem;
         return;
     }
     out.kind = IniLineKind::key;
@@ -822,6 +830,12 @@ void IniScanner::nextOfDialect(IniLine& line, std::size_t end) {
         }
     }
     line.next = end < text_.size() ? end + 1 : end;
+    if (!dialect_.trimValueEnd && end == text_.size() && line.kind == IniLineKind::key &&
+        line.problem == nullptr && text_.back() == '\r') {
+        // Every line is read without the CR of its CRLF ending; this one
+        // has no '\n', so its owner keeps the CR in the value.
+        line.problem = "a CR ending the text, which its owner keeps in the value";
+    }
     if (line.kind == IniLineKind::header) {
         section_ = line.section;
         headerSeen_ = true;

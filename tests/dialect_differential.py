@@ -19,6 +19,7 @@ not installed (the test is skipped).
 import argparse
 import configparser
 import difflib
+import io
 import json
 import os
 import random
@@ -44,7 +45,14 @@ FAMILIES = {
 
 # Why iniedit may reject a file its owner reads, on purpose.
 DELIBERATE = {
-    "php": ["a repeated section"],  # PHP drops the earlier one's keys; an edit could land there
+    # PHP drops the earlier one's keys, so an edit could land there; the other forms are read by PHP
+    # in a way no key of iniedit's can name (a key or header after a header on the same line, a
+    # name cut at a tab, brackets whose blanks or quotes PHP drops).
+    "php": ["a repeated section", "a key or header after a header's ']'", "a tab inside a key",
+            "a key whose brackets its owner reads otherwise", "a CR without"],
+    "python": ["a CR without"],  # a line break to the owner, not to an edit of one line
+    "mysql": ["a line longer than its owner reads at once"],  # the owner reads the rest as an option
+    "desktop": ["a CR ending the text"],  # every other line's CR ends it: one reading for all
 }
 
 # ---- the owners
@@ -54,7 +62,8 @@ def python_owner(data, ours):
     parser = configparser.RawConfigParser(strict=False)
     try:
         # Read as a careful program reads a file that may start with a byte order mark.
-        parser.read_string(data.decode("utf-8-sig", "surrogateescape"))
+        # As a file read by name: universal newlines, so a lone CR ends a line.
+        parser.read_file(io.StringIO(data.decode("utf-8-sig", "surrogateescape"), newline=None))
     except configparser.Error:
         return None
     out = {name: dict(parser._sections[name]) for name in parser._sections}
@@ -158,16 +167,51 @@ def our_reading(args, preset, path, every):
     return json.loads(run.stdout), ""
 
 
+def php_arrays(keys):
+    """Every value of each key (in file order of first appearance) as PHP stores them: the last
+    value of a plain key, and the keys "k[]" and "k[x]" as items of the array k."""
+    out = {}
+    for key, values in keys.items():
+        match = re.fullmatch(r"(.+)\[(.*)\]", key, re.S)
+        if not match:
+            out[key] = values[-1]
+            continue
+        array = out.get(match.group(1))
+        if not isinstance(array, dict):
+            array = out[match.group(1)] = {}
+        for value in values:
+            if match.group(2) == "":
+                numbers = [int(k) for k in array if re.fullmatch(r"-?[0-9]+", k)]
+                array[str(max(numbers) + 1 if numbers else 0)] = value
+            else:
+                array[match.group(2)] = value
+    return out
+
+
 def canonical(preset, reading):
     """Both readings in the owner's terms: python folds key case; my_print_defaults cannot tell an
-    empty group from a missing one."""
+    empty group from a missing one; PHP makes arrays of bracketed keys."""
     if reading is None:
         return None
     if preset == "python":
         return {s: {k.lower(): v for k, v in keys.items()} for s, keys in reading.items()}
     if preset == "mysql":
         return {s: keys for s, keys in reading.items() if keys}
+    if preset == "php":
+        out = {s: php_arrays(keys) for s, keys in reading.items()}
+        # Arrays above the first header come out of PHP beside the sections.
+        for key, value in list(out.get("", {}).items()):
+            if isinstance(value, dict):
+                out[key] = value
+                del out[""][key]
+        if "" in out and not out[""]:
+            del out[""]
+        return out
     return reading
+
+
+# Presets whose owner keeps one value per key: add of a key already there is refused.
+ONE_VALUE = ("python", "desktop")
 
 
 def owner_reading(preset, path, data, ours):
@@ -187,6 +231,21 @@ NAMES = ["a", "b", "key", "Key", "KEY", "name", "x.y", "with space", "k-1", "k_2
 VALUES = ["1", "value", "two words", "", "a;b", "a#b", "a ; b", "a # b", "x=y", "C:\\dir", "50%", "true",
           "1.5", "ünï", "$x", "%(a)s", "a:b", "[x]", "{b}", "tail ", "  lead"]
 SECTIONS = ["s", "S", "section", "Section Two", "t", "a.b", "DEFAULT", "s"]
+
+
+# Lines each owner reads in its own way: PHP's arrays, reserved words and statements after a tab or
+# a header; GLib's locale suffixes; indented continuation lines after a delimiter that ends its line;
+# latin1's blanks and long lines for the mysql reader.
+OWNER_FORMS = {
+    "php": ["arr[]=1", "arr[]=two", "env[PATH]=/bin", "arr[x] = 3", "arr[x=a", "arr [x]=1", "arr[ x]=1",
+            "arr[\"x\"]=1", "arr[x]y=1", "a!", "(x)", "true", "On", "x\tnull", "  off  ", "true x", "yes = 1",
+            "\t[tabbed]", " [spaced]", "[s] x", "[s] k=1", "[a][b]", "foo\tbar = 1", "k]=1", "a = \"b",
+            "c\"", "[t] ; c"],
+    "desktop": ["Name[de]=x", "Name[sr@latin]=y", "Name[]=z", "key[=1", "k]=1", "foo [de] =1", "Name[de]x=1",
+                "Name[d e]=1", "[]", "Icon=a\r", "a b=1"],
+    "python": ["user:", "user:\n    a\n    b", "user =\n\tx", "k = a\n \n  b"],
+    "mysql": ["k = x\udca0", "k = \udca0y", "k=" + "x" * 4093, "k=" + "x" * 4092, "k = 'x\xa0'"],
+}
 
 
 def generate(preset, rng):
@@ -225,15 +284,21 @@ def generate(preset, rng):
             lines.append(indent + key + delimiter + quote + inner + quote + tail)
         elif roll < 0.52:
             # Backslashes and quotes inside a bare value decide whether what follows is a comment.
-            bare = rng.choice([value, value, value, "a\\\"b", "a\\'b", "a\\\\\"b\"", "a\"b"])
+            bare = rng.choice([value, value, value, "a\\\"b", "a\\'b", "a\\\\\"b\"", "a\"b", "b\"c ; \"d",
+                               "\"b\" x ; y \"z\""])
             lines.append(indent + key + delimiter + bare + rng.choice([" ; c", ";c", " # c", "#c", " ;", "\t# c"]))
+        elif roll < 0.60:
+            lines.append(indent + rng.choice(OWNER_FORMS.get(preset, ["k = 1"])))
         else:
             lines.append(indent + key + delimiter + value)
-    eol = "\r\n" if rng.random() < 0.1 and preset not in ("desktop",) else "\n"
+    eol = "\r\n" if rng.random() < 0.1 else "\n"
     text = eol.join(lines) + (eol if rng.random() < 0.8 else "")
+    if rng.random() < 0.03:
+        at = rng.randrange(len(text) + 1)
+        text = text[:at] + "\r" + text[at:]  # a lone CR: a line break to some owners only
     if rng.random() < 0.05:
         text = "\ufeff" + text
-    return text.encode("utf-8")
+    return text.encode("utf-8", "surrogateescape")  # U+DCA0 is the byte 0xA0 alone
 
 
 # ---- the comparison
@@ -250,7 +315,7 @@ class Tally:
 def compare_file(args, preset, path, label, tally, php_cache, rng, edit):
     with open(path, "rb") as f:
         data = f.read()
-    every = preset == "mysql"
+    every = preset in ("mysql", "php")
     ours_raw, why = our_reading(args, preset, path, every)
     owner = php_cache[path] if preset == "php" else owner_reading(preset, path, data, ours_raw)
     owner = canonical(preset, owner) if preset == "mysql" else owner
@@ -312,6 +377,16 @@ def check_edits(args, preset, path, label, data, ours_raw, tally, rng):
                 copy.write(data)
             run = iniedit(args, preset, copy.name, op, section, key, value)
             tally.edits += 1
+            if op == "add" and preset in ONE_VALUE:
+                with open(copy.name, "rb") as f:
+                    kept = f.read() == data
+                os.unlink(copy.name)
+                if run.returncode == 3 and kept:
+                    tally.edits_agreed += 1
+                else:
+                    tally.failures.append((label + " add " + section + "/" + key, data, None, None,
+                                           "add of a key the owner keeps once was not refused"))
+                continue
             if run.returncode != 0:
                 tally.failures.append((label + " " + op + " " + section + "/" + key, data, None, None,
                                        run.stderr.decode("utf-8", "replace")))
@@ -327,7 +402,9 @@ def check_edits(args, preset, path, label, data, ours_raw, tally, rng):
                 expected[section][key] = remaining
             else:
                 del expected[section][key]
-            if preset != "mysql":
+            if preset == "php":
+                expected = {s: {k: v for k, v in keys.items() if v} for s, keys in expected.items()}
+            elif preset != "mysql":
                 expected = {s: {k: v[-1] for k, v in keys.items() if v} for s, keys in expected.items()}
             owner_after = canonical(preset, owner_after) if preset == "mysql" else owner_after
             ok = canonical(preset, expected) == owner_after and only_edited_lines(data, after, op)

@@ -189,6 +189,7 @@ TEST(Dialect, RejectedLines) {
         {"desktop", "[g]\nName[d e]=1\n", 2},
         {"desktop", "[g]\nName[de]=1\nName[dé]=2\n", 0},
         {"desktop", "[g]\nk=1\rj=2\n", 0},  // GLib splits at '\n' only
+        {"desktop", "[g]\nIcon=a\r", 2},      // GLib keeps this CR in the value
         {"mysql", "k = 1\n[s]\n", 1},
         {"mysql", "\xEF\xBB\xBF[s]\nk = 1\n", 1},  // not skipped: the mark makes a key
         {"mysql", "[s]\nflag\n", 0},
@@ -279,8 +280,34 @@ TEST(Dialect, MultiValueEdits) {
          "[Service]\nk=1\n", IniEditStatus::refused},
         {"no keys above the first header", "desktop", "[g]\n", "", "k", Op::set, "1", "[g]\n",
          IniEditStatus::refused},
+        {"the empty value of a bare key is its value", "mysql", "[mysqld]\nskip-name-resolve\n", "mysqld",
+         "skip-name-resolve", Op::set, "", "[mysqld]\nskip-name-resolve\n", IniEditStatus::unchanged},
+        {"add refused where the owner keeps one value", "python", "[s]\ndeps = a\n  b\n", "s", "deps", Op::add,
+         "c", "[s]\ndeps = a\n  b\n", IniEditStatus::refused},
+        {"add of a desktop key refused likewise", "desktop", "[g]\nk=1\n", "g", "k", Op::add, "2",
+         "[g]\nk=1\n", IniEditStatus::refused},
+        {"add of a key not yet there", "python", "[s]\n", "s", "k", Op::add, "1", "[s]\nk = 1\n",
+         IniEditStatus::changed},
+        {"add of a PHP array item", "php", "[s]\nk[]=a\n", "s", "k[]", Op::add, "b", "[s]\nk[]=a\nk[]=b\n",
+         IniEditStatus::changed},
+        {"a PHP array item set", "php", "[s]\nenv[PATH]=/bin\n", "s", "env[PATH]", Op::set, "/usr/bin",
+         "[s]\nenv[PATH]=/usr/bin\n", IniEditStatus::changed},
+        // The CR after the delimiter is the line's ending, not a blank to copy.
+        {"a value below its key moves up, CRLF kept", "python", "[s]\r\nuser:\r\n  a\r\n  b\r\nx = 1\r\n",
+         "s", "user", Op::set, "\"quoted\"", "[s]\r\nuser:\"quoted\"\r\nx = 1\r\n", IniEditStatus::changed},
+        {"a CRLF desktop file stays CRLF", "desktop", "[g]\r\na=1\r\n", "g", "a", Op::set, "2",
+         "[g]\r\na=2\r\n", IniEditStatus::changed},
+        {"a mysql line too long to read whole", "mysql", "[s]\nk=1\n", "s", "k", Op::set, "",
+         "[s]\nk=1\n", IniEditStatus::refused},
+        {"a mysql value ending in latin1's blank is quoted", "mysql", "[s]\nk=1\n", "s", "k", Op::set,
+         "x\302\240", "[s]\nk=\"x\302\240\"\n", IniEditStatus::changed},
     };
-    for (const Case& c : cases) {
+    const std::string longValue(4093, 'x');  // "k=" and it make a line of 4095 bytes
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    for (Case& c : all) {
+        c.value = std::string_view(c.name).find("too long") != std::string_view::npos ? longValue.c_str() : c.value;
+    }
+    for (const Case& c : all) {
         SCOPED_TRACE(c.name);
         IniEditor editor(c.before, preset(c.dialect));
         ini::IniEditResult result;
@@ -307,6 +334,38 @@ TEST(Dialect, MultiValueEdits) {
             EXPECT_EQ(IniEditor(editor.text(), preset(c.dialect)).read(c.section, c.key, "\x01"), c.value);
         }
     }
+}
+
+// A CR in a name or value is refused, with nothing written, where the owner
+// reads it as a line break: it would start a line of the writer's choice.
+TEST(Dialect, CarriageReturnsThatBreakLinesAreRefused) {
+    struct Case {
+        const char* dialect;
+        const char* section;
+        const char* key;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"php", "PHP", "memory_limit", "256M\rauto_prepend_file = /tmp/evil.php"},
+        {"php", "PHP", "a\rb", "1"},
+        {"python", "s\rt", "k", "1"},
+        {"python", "s", "k", "1\r[t]"},
+        {"systemd", "Service", "Type", "simple\rExecStartPre=/x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.dialect) + ": " + c.key + "=" + c.value);
+        const std::string text = std::string("[") + (c.section[0] == 's' ? "s" : c.section) + "]\nk=1\n";
+        IniEditor editor(text, preset(c.dialect));
+        const auto set = editor.write(c.section, c.key, c.value);
+        EXPECT_EQ(set.status, IniEditStatus::refused);
+        EXPECT_NE(set.reason.find("CR"), std::string::npos) << set.reason;
+        EXPECT_EQ(editor.add(c.section, c.key, c.value).status, IniEditStatus::refused);
+        EXPECT_EQ(editor.text(), text);
+    }
+    // mysql and GLib end lines at '\n' only: a CR inside a value is text.
+    IniEditor mysql("[s]\nk=1\n", preset("mysql"));
+    EXPECT_EQ(mysql.write("s", "k", "a\rb").status, IniEditStatus::changed);
+    EXPECT_EQ(IniEditor(mysql.text(), preset("mysql")).read("s", "k", ""), "a\rb");
 }
 
 // Every preset writes each value so that it reads back, or refuses it and
