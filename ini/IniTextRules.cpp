@@ -106,6 +106,21 @@ double parseNumber(const char* text) {
     if (hex) {
         rest.remove_prefix(2);
     }
+    // An exponent mark counts only with digits after its one optional sign;
+    // otherwise the number ends before it ("0x1p+-2" is 1).
+    std::size_t digits = 0;
+    bool point = false;
+    while (digits < rest.size() && (is_digit(rest[digits], hex) || (rest[digits] == '.' && !point))) {
+        point = point || rest[digits] == '.';
+        ++digits;
+    }
+    if (digits < rest.size() && (rest[digits] | 0x20) == (hex ? 'p' : 'e')) {
+        std::size_t after = digits + 1;
+        after += after < rest.size() && (rest[after] == '+' || rest[after] == '-') ? 1 : 0;
+        if (after >= rest.size() || !is_digit(rest[after], false)) {
+            rest = rest.substr(0, digits);
+        }
+    }
     double value = 0.0;
     const auto result = std::from_chars(rest.data(), rest.data() + rest.size(), value,
                                         hex ? std::chars_format::hex : std::chars_format::general);

@@ -3,6 +3,7 @@
 #include "IniDialect.h"
 
 #include <array>
+#include <cmath>
 #include <charconv>
 #include <limits>
 #include <system_error>
@@ -161,12 +162,21 @@ std::string formatDouble(double value, int significantDigits) {
     // The longest "%.17g" is "-1.2345678901234567e-308"; to_chars is
     // locale-free, and its shortest form reads back exactly.
     std::array<char, 64> text{};
-    const auto result =
-        significantDigits <= 0
-            ? std::to_chars(text.data(), text.data() + text.size(), value)
-            : std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::general,
-                            significantDigits > 17 ? 17 : significantDigits);
-    return std::string(text.data(), result.ptr);
+    if (significantDigits <= 0) {
+        return std::string(text.data(), std::to_chars(text.data(), text.data() + text.size(), value).ptr);
+    }
+    // Rounded to fewer digits, a finite value near the largest double can
+    // round beyond it ("2e+308"): more digits until the text reads back.
+    for (int digits = std::min(significantDigits, 17);; ++digits) {
+        const auto end = std::to_chars(text.data(), text.data() + text.size(), value,
+                                       std::chars_format::general, digits)
+                             .ptr;
+        double back = 0.0;
+        const bool finite = std::from_chars(text.data(), end, back).ec == std::errc();
+        if (finite || digits >= 17 || !std::isfinite(value)) {
+            return std::string(text.data(), end);
+        }
+    }
 }
 
 std::string formatBool(bool value) { return value ? "true" : "false"; }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
+
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -535,6 +537,14 @@ TEST(TypedValues, WritesReadBackExactly) {
     }
     EXPECT_EQ(ini::formatDouble(0.1, 17), "0.10000000000000001");
     EXPECT_EQ(ini::formatDouble(0.1, 3), "0.1");
+    // Rounded up beyond the largest double, the text would not read back.
+    for (const double big : {DBL_MAX, -DBL_MAX, 1.7e308}) {
+        for (const int digits : {1, 2, 6}) {
+            const std::string text = ini::formatDouble(big, digits);
+            EXPECT_TRUE(ini::parseDouble(text).has_value()) << text;
+        }
+    }
+    EXPECT_EQ(ini::formatDouble(DBL_MAX, 1), "1.79769e+308");  // the fewest digits that read back
     for (const std::int64_t value : {std::numeric_limits<std::int64_t>::min(), std::int64_t{-1},
                                      std::int64_t{0}, std::numeric_limits<std::int64_t>::max()}) {
         doc.writeInt("s", "i", value);

@@ -144,6 +144,9 @@ TEST(Numbers, ReadAsStrtodReads) {
         {"0x", 0},
         {"0xg", 0},
         {"0x1p", 1},
+        {"0x1p+-2", 1},  // a second sign ends the number before its exponent
+        {"1e-+2", 1},
+        {"0x1P-", 1},
         {"1e", 1},
         {"1e+", 1},
         {"12abc", 12},
