@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -416,6 +417,8 @@ bool prepareStandardStreams() {
     }
     return true;
 }
+
+void reportFileSizeLimitAsError() { ::signal(SIGXFSZ, SIG_IGN); }
 
 std::vector<std::string> commandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
 

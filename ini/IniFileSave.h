@@ -128,6 +128,14 @@ INI_API bool isWriteProtected(const std::string& path);
 // are. False when that cannot be done.
 INI_API bool prepareStandardStreams();
 
+// Makes a write beyond the process's file-size limit (RLIMIT_FSIZE, `ulimit
+// -f`) fail with an error instead of ending the process by SIGXFSZ before
+// the save can clean up. A program that saves under such a limit calls this
+// once before saving; otherwise the save functions cannot report the failure,
+// and a temporary file may stay beside the target. It ignores SIGXFSZ in the
+// whole process; nothing on Windows, which has no such limit.
+INI_API void reportFileSizeLimitAsError();
+
 // The program's arguments as UTF-8, whatever the system passed to main.
 INI_API std::vector<std::string> commandLineArguments(int argc, char** argv);
 

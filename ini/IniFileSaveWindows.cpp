@@ -425,6 +425,8 @@ bool prepareStandardStreams() {
     return true;
 }
 
+void reportFileSizeLimitAsError() {}
+
 std::vector<std::string> commandLineArguments(int argc, char** argv) {
     int count = 0;
     wchar_t** wideArguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);

@@ -700,11 +700,12 @@ void apply_edit(const Options& options, ini::IniEditor& editor, const std::strin
     }
 }
 
-// Reads batch operations from standard input: "verb<TAB>field<TAB>...", the
-// value of set taking the rest of the line.
-void run_batch(const Options& options, ini::IniEditor& editor) {
+// Applies batch operations, one a line: "verb<TAB>field<TAB>...", the value
+// of set taking the rest of the line.
+void run_batch(const Options& options, const std::string& operations, ini::IniEditor& editor) {
+    std::istringstream lines(operations);
     std::string line;
-    for (int number = 1; std::getline(std::cin, line); ++number) {
+    for (int number = 1; std::getline(lines, line); ++number) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -783,6 +784,16 @@ void write_output(const Options& options, const Source& source, const std::strin
 }
 
 int run(const Options& options) {
+    // A batch's operations are read whole before the file is opened and
+    // locked: a read error is reported as one, and other edits of the file
+    // do not wait on whoever writes the operations.
+    std::string operations;
+    if (options.verb == "batch") {
+        if (descriptor_path(options.file) == 0) {
+            fail(usageError, "batch reads its operations from standard input, so FILE cannot be " + options.file);
+        }
+        operations = read_all(0, "standard input");
+    }
     Source source = open_source(options);
     if (options.verb == "check") {
         return run_check(options, source.text);
@@ -809,7 +820,7 @@ int run(const Options& options) {
         return found ? success : notFound;
     }
     if (options.verb == "batch") {
-        run_batch(options, editor);
+        run_batch(options, operations, editor);
     } else {
         apply_edit(options, editor, options.verb, options.operands, options.file + ": ");
     }
@@ -835,6 +846,7 @@ int main(int argc, char** argv) {
     if (!ini::prepareStandardStreams()) {
         return ioFailure;
     }
+    ini::reportFileSizeLimitAsError();
     std::vector<std::string> arguments = ini::commandLineArguments(argc, argv);
     std::vector<char*> pointers;
     pointers.reserve(arguments.size() + 1);

@@ -921,6 +921,7 @@ TEST_F(IniEdit, StandardDescriptors) {
     GTEST_SKIP() << "closes and redirects descriptors through a POSIX shell";
 }
 
+TEST_F(IniEdit, UnreadableInputsAndFileSizeLimits) { GTEST_SKIP() << "a POSIX shell, file-size limits and /dev/stdin"; }
 TEST_F(IniEdit, DescriptorsPipesAndDevices) {
     GTEST_SKIP() << "/dev/stdin, /dev/fd/N, named pipes and device nodes are POSIX";
 }
@@ -960,6 +961,38 @@ TEST_F(IniEdit, StandardDescriptors) {
         EXPECT_EQ(contents("f.ini"), text);
         EXPECT_EQ(contents("err").substr(0, std::min<std::size_t>(contents("err").size(), 39)),
                   contents("err").empty() ? "" : "iniedit: standard output: cannot write:");
+    }
+}
+
+// Inputs that cannot be read and limits that stop a write fail with their
+// status and a message; the file stays whole and no temporary stays beside it.
+TEST_F(IniEdit, UnreadableInputsAndFileSizeLimits) {
+    const std::string text = "[s]\nk = 1\n";
+    struct Case {
+        const char* name;
+        const char* script;
+        int status;
+        const char* err;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"batch operations from a directory", "$E batch f.ini <. 2>err", 4,
+              "iniedit: standard input: cannot read: Is a directory\n"},
+             {"batch on standard input as FILE", "$E batch /dev/stdin <f.ini 2>err", 2,
+              "iniedit: batch reads its operations from standard input, so FILE cannot be /dev/stdin (see "
+              "iniedit --help)\n"},
+             {"a file-size limit", "(ulimit -f 1; exec $E set f.ini s k $(head -c 3000 /dev/zero | tr \"\\0\" x)) 2>err",
+              4, "iniedit: f.ini: cannot write "},
+             {"a file-size limit, in place",
+              "(ulimit -f 1; exec $E --in-place set f.ini s k $(head -c 3000 /dev/zero | tr \"\\0\" x)) 2>err", 4,
+              "iniedit: f.ini: "},
+         }) {
+        SCOPED_TRACE(c.name);
+        put("f.ini", text);
+        put("err", "");
+        EXPECT_EQ(shell(c.script), c.status);
+        EXPECT_EQ(contents("f.ini"), text);
+        EXPECT_EQ(contents("err").substr(0, std::string_view(c.err).size()), c.err);
+        EXPECT_EQ(shell("ls -A | grep -v -x -e f.ini -e err -e disk -e mnt"), 1) << "a file was left behind";
     }
 }
 
