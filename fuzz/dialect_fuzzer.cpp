@@ -13,6 +13,11 @@
 // - after a key is commented out it is gone; after uncomment it has a value;
 //   after its comment or inline comment is set, they read back as written
 //   and the key's values are as before;
+// - after a typed write the key reads back as the value's canonical text;
+//   after a section's comment is set, every key reads as before;
+// - after a section's deletion its keys are gone and every key of the other
+//   sections reads as before (those seen through the default section aside,
+//   when that is the one deleted);
 // - an edit never makes the owner reject a text it accepted;
 // - every finding of diagnose() lies inside the text, its line and column
 //   are those of its first byte, and a rejected line is one problems()
@@ -20,6 +25,7 @@
 #include "IniDiagnostics.h"
 #include "IniEditor.h"
 #include "IniScanner.h"
+#include "IniTypes.h"
 #include "fuzz_support.h"
 
 #include <algorithm>
@@ -63,6 +69,13 @@ void forget(Reading& values, const ini::IniDialect& d, const std::string& sectio
     values.erase({folded(section, d.caseInsensitiveSections), folded(key, d.caseInsensitiveKeys)});
 }
 
+void forgetSection(Reading& values, const ini::IniDialect& d, const std::string& section) {
+    const std::string name = folded(section, d.caseInsensitiveSections);
+    for (auto it = values.begin(); it != values.end();) {
+        it = it->first.first == name ? values.erase(it) : std::next(it);
+    }
+}
+
 void checkFindings(const ini::IniEditor& editor) {
     const std::string& text = editor.text();
     std::vector<std::size_t> rejected;
@@ -103,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int step = 0; step < 16 && !in.empty(); ++step) {
         const std::string before = editor.text();
         Reading othersBefore = everyValue(editor);
-        const std::uint8_t op = in.byte() % 9;
+        const std::uint8_t op = in.byte() % 12;
         const std::string section = in.name();
         const std::string key = in.name();
         const std::string value = in.byte() % 2 == 0 ? in.name() : in.text(16);
@@ -134,8 +147,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 7:
             result = editor.setComment(section, key, value);
             break;
-        default:
+        case 8:
             result = editor.setInlineComment(section, key, value);
+            break;
+        case 9:
+            result = editor.delSection(section);
+            break;
+        case 10:
+            result = editor.setSectionComment(section, value);
+            break;
+        default:
+            result = editor.writeInt(section, key, static_cast<std::int64_t>(value.size()) - 8);
             break;
         }
         const std::string what = dialect.name + ": op " + std::to_string(op) + " on [" + section + "] " +
@@ -194,15 +216,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 fuzz::require(comment.has_value() && comment->lines == lines, "a comment reads back", what);
                 break;
             }
-            default:
+            case 8:
                 fuzz::require(reread.comment(section, key)->inlineText == value,
                               "an inline comment reads back", what);
                 break;
+            case 9:
+                fuzz::require(!reread.sectionExists(section) || !reread.dialect().defaultSection.empty(),
+                              "a deleted section is gone", what);
+                break;
+            case 10:
+                break;
+            default:
+                fuzz::require(reread.read(section, key, "\x01") ==
+                                  ini::formatInt(static_cast<std::int64_t>(value.size()) - 8),
+                              "a typed write reads back", what);
+                break;
             }
         }
-        if (op <= 6) {
+        if (op <= 6 || op == 11) {
             forget(othersBefore, dialect, section, key);
             forget(othersAfter, dialect, section, key);
+        }
+        if (op == 9 && result.status == ini::IniEditStatus::changed) {
+            if (dialect.sameSection(section, dialect.defaultSection) && !dialect.defaultSection.empty()) {
+                othersBefore = othersAfter;  // every section saw its keys
+            }
+            forgetSection(othersBefore, dialect, section);
+            forgetSection(othersAfter, dialect, section);
         }
         fuzz::require(othersBefore == othersAfter, "every other key reads as before", what);
         if (accepted) {

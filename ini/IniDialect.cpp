@@ -123,7 +123,7 @@ IniDialect IniDialect::mysql() {
     d.skipsByteOrderMark = false;
     d.directiveChar = '!';
     d.extraBlanks = "\v\f\xA0";  // latin1's blanks
-    d.maxLineLength = 4095;         // read in pieces of that size
+    d.maxLineLength = 4095;      // read in pieces of that size
     return d;
 }
 

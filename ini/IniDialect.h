@@ -69,7 +69,7 @@ struct INI_API IniDialect {
     // (the owner reads it as further statements).
     bool textAfterHeaderIsError = false;
     bool emptySectionIsError = false;  // "[]"
-    bool trimSectionNames = false;       // blanks at the end of a name are dropped
+    bool trimSectionNames = false;     // blanks at the end of a name are dropped
     // Headers whose name holds '[' still open the section but register none.
     bool bracketInSectionNameRegisters = true;
     // The owner drops what an earlier section of the same name held; such a

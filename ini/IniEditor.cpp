@@ -66,8 +66,12 @@ NameMap<T> name_map(bool fold) {
 // (the loader trims them), comment characters, and a leading quote.
 std::optional<std::string> written_value(std::string_view value, const IniDialect& dialect,
                                          std::string& reason) {
-    if (value.find('\n') != std::string_view::npos) {
-        reason = "a value cannot hold a newline";
+    // Python's continuation lines and the mysql reader's "\n" can hold a
+    // newline; no other owner's value can.
+    if (value.find('\n') != std::string_view::npos &&
+        dialect.continuation != IniDialect::Continuation::indented &&
+        dialect.escapes != IniDialect::Escapes::mysql) {
+        reason = "a value cannot hold a newline in this format";
         return std::nullopt;
     }
     if (dialect.crBreaksLines && value.find('\r') != std::string_view::npos) {
@@ -155,15 +159,84 @@ std::string key_line(std::string_view model, std::string_view key, std::string_v
     return out;
 }
 
+// The indentation that checked_value gives each further line of a value
+// under indented continuation; spread() replaces it by the key's own.
+constexpr std::string_view continuationIndent = "    ";
+
+// `written` (a value as checked_value gives it) with each further line after
+// `eol` and indented by `indent`, empty lines left empty.
+std::string spread(std::string_view written, std::string_view indent, std::string_view eol) {
+    std::size_t newline = written.find('\n');
+    std::string out(written.substr(0, newline));
+    while (newline != std::string_view::npos) {
+        const std::size_t next = written.find('\n', newline + 1);
+        const std::string_view line = written.substr(newline + 1, next - newline - 1);
+        out += eol;
+        if (!line.empty()) {
+            out += indent;
+            out += line.substr(continuationIndent.size());
+        }
+        newline = next;
+    }
+    return out;
+}
+
+// The indentation of the further lines of a value written for the key line
+// `content`: that of its own first continuation line, or four blanks deeper
+// than the key.
+std::string continuation_indent(std::string_view content, const IniDialect& dialect) {
+    const std::string_view first = content.substr(0, content.find('\n'));
+    const std::size_t depth = indentation(first, dialect);
+    for (std::size_t at = content.find('\n'); at != std::string_view::npos; at = content.find('\n', at + 1)) {
+        const std::string_view line = content.substr(at + 1, content.find('\n', at + 1) - at - 1);
+        const std::size_t own = indentation(line, dialect);
+        if (own < line.size() && line[own] != '\r' && !dialect.isComment(line[own]) && own > depth) {
+            return std::string(line.substr(0, own));
+        }
+    }
+    return std::string(first.substr(0, depth)) + std::string(continuationIndent);
+}
+
+std::string_view first_line(std::string_view written) { return written.substr(0, written.find('\n')); }
+
+// The further lines of `written` (a value as checked_value gives it) for the
+// key line `keyLine`, each after `eol`; empty for a value of one line.
+std::string further_lines(std::string_view written, std::string_view keyLine, const IniDialect& dialect,
+                          std::string_view eol) {
+    const std::size_t newline = written.find('\n');
+    return newline == std::string_view::npos || dialect.continuation != IniDialect::Continuation::indented
+               ? std::string()
+               : spread(written, continuation_indent(keyLine, dialect), eol).substr(newline);
+}
+
 // The ways a value may be written, plainest first: as it is, and under
 // owners with quotes or escapes, escaped and quoted.
 std::vector<std::string> value_candidates(std::string_view value, const IniDialect& dialect) {
+    if (dialect.continuation == IniDialect::Continuation::indented &&
+        value.find('\n') != std::string_view::npos) {
+        // Each further line indented, an empty one left empty.
+        std::string out;
+        for (std::size_t at = 0;;) {
+            const std::size_t end = value.find('\n', at);
+            const std::string_view line = value.substr(at, end - at);
+            out += at == 0 || line.empty() ? "" : continuationIndent;
+            out += line;
+            if (end == std::string_view::npos) {
+                return {out};
+            }
+            out += '\n';
+            at = end + 1;
+        }
+    }
     std::vector<std::string> out{std::string(value)};
     std::string escaped;
     if (dialect.escapes == IniDialect::Escapes::mysql) {
         for (const char c : value) {
             escaped += c == '\\' || c == '"' || c == '\'' ? "\\" : "";
-            escaped += c == '\t' ? std::string("\\t") : c == '\r' ? std::string("\\r") : std::string(1, c);
+            escaped += c == '\t'   ? std::string("\\t")
+                       : c == '\r' ? std::string("\\r")
+                       : c == '\n' ? std::string("\\n")
+                                   : std::string(1, c);
         }
         out.push_back(escaped);
     } else {
@@ -182,6 +255,9 @@ std::vector<std::string> value_candidates(std::string_view value, const IniDiale
 // and reads as `value`.
 bool reads_back(std::string_view line, std::string_view key, std::string_view value,
                 const IniDialect& dialect) {
+    if (dialect.continuation == IniDialect::Continuation::none && line.find('\n') != std::string_view::npos) {
+        return false;  // the owner reads a line after the newline
+    }
     const IniLine scanned = scanLine(line, dialect);
     return scanned.kind == IniLineKind::key && scanned.problem == nullptr && scanned.key == key &&
            scanned.hasValue && !scanned.noValue && valueOf(scanned, dialect) == value;
@@ -212,6 +288,37 @@ std::optional<std::string> checked_value(std::string_view key, std::string_view 
     }
     reason = "the format cannot write this key and value so that they read back";
     return std::nullopt;
+}
+
+using OtherValues = std::vector<std::array<std::string, 3>>;
+
+// Every header and every line that gives a key a value, as (section, key,
+// value) with names folded as the dialect compares them, leaving out those of
+// `key` in `section` (with no key, of the whole section): what must not
+// change when only that key or section is edited.
+OtherValues other_values(std::string_view text, const IniDialect& dialect, std::string_view section,
+                         std::optional<std::string_view> key) {
+    const auto folded = [](std::string_view name, bool fold) {
+        std::string out(name);
+        for (char& c : out) {
+            c = fold ? lower(c) : c;
+        }
+        return out;
+    };
+    std::vector<std::array<std::string, 3>> out;
+    IniScanner scanner(text, dialect);
+    for (IniLine line; scanner.next(line);) {
+        const bool excluded =
+            dialect.sameSection(line.section, section) && (!key || dialect.sameKey(line.key, *key));
+        if (line.kind == IniLineKind::header && !excluded) {
+            out.push_back({folded(line.section, dialect.caseInsensitiveSections), "[", ""});
+        }
+        if (line.kind == IniLineKind::key && line.hasValue && !excluded) {
+            out.push_back({folded(line.section, dialect.caseInsensitiveSections),
+                           folded(line.key, dialect.caseInsensitiveKeys), valueOf(line, dialect)});
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -1260,7 +1367,8 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
             index.terminate(after, eol);
         }
         const std::string_view model = index.lines[after].content;
-        const std::string line = key_line(model, key, *written, dialect);
+        std::string line = key_line(model, key, first_line(*written), dialect);
+        line += further_lines(*written, line, dialect, eol);
         const LineId id = index.newLine(last ? line : ended(line), !last);
         index.insertAfter(id, index.closeContinuation(after, eol));
         index.addKeyLine(*owner, index.scan(id).key, id);
@@ -1295,7 +1403,8 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         const std::size_t end = defining ? valueEnd : std::max(at, trimmed_size(content));
         // A key without a delimiter gets one; a line without any value gets
         // a blank before it when its '=' has one.
-        const bool blank = !line.noValue && at == end && at >= 2 &&
+        const bool below = at < content.size() && (content[at] == '\n' || content[at] == '\r');
+        const bool blank = !line.noValue && (at == end || below) && at >= 2 &&
                            dialect.delimiters.find(content[at - 1]) != std::string::npos &&
                            (content[at - 2] == ' ' || content[at - 2] == '\t');
         const auto replacedWith = [&](std::string_view text, std::string_view after) {
@@ -1307,7 +1416,14 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
             replaced.append(text).append(after).append(content.substr(end));
             return replaced;
         };
-        std::string replaced = replacedWith(*written, {});
+        // The further lines of a value take the indentation of the key's.
+        const auto shaped = [&](const std::string& text) {
+            return text.find('\n') == std::string::npos ||
+                           dialect.continuation != IniDialect::Continuation::indented
+                       ? text
+                       : spread(text, continuation_indent(content, dialect), eol);
+        };
+        std::string replaced = replacedWith(shaped(*written), {});
         if (dialect.quotes != IniDialect::Quotes::classic &&
             !reads_back(replaced, line.key, value, dialect)) {
             // What follows the value (an inline comment) may read otherwise
@@ -1319,8 +1435,9 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
             for (const std::string& candidate :
                  value_candidates(*written_value(value, dialect, ignored), dialect)) {
                 for (const std::string_view after : {std::string_view{}, std::string_view(" ")}) {
-                    if (!fits && reads_back(replacedWith(candidate, after), line.key, value, dialect)) {
-                        replaced = replacedWith(candidate, after);
+                    if (!fits &&
+                        reads_back(replacedWith(shaped(candidate), after), line.key, value, dialect)) {
+                        replaced = replacedWith(shaped(candidate), after);
                         fits = true;
                     }
                 }
@@ -1359,7 +1476,7 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         if (last) {
             index.terminate(after, eol);  // a last line without a newline
         }
-        std::string line = key_line(modelText, key, *written, dialect);
+        std::string line = key_line(modelText, key, first_line(*written), dialect);
         const LineId previousKey = commented == noLine ? lastKey : index.keyLineBefore(commented);
         if (dialect.continuation == IniDialect::Continuation::indented && previousKey != noLine) {
             // Deeper than the key line before it, the new line would be
@@ -1388,6 +1505,7 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
                 }
             }
         }
+        line += further_lines(*written, line, dialect, eol);
         const LineId id = index.newLine(last ? line : ended(line), !last);
         index.insertAfter(id, index.closeContinuation(after, eol));
         // The section exists unless it is a new "", whose name views nothing.
@@ -1412,7 +1530,9 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
     }
     const LineId header = index.newLine("[" + std::string(section) + "]" + carriageReturn, true);
     index.insertAfter(header, index.tail);
-    const LineId id = index.newLine(ended(key_line(modelText, key, *written, dialect)), true);
+    std::string line = key_line(modelText, key, first_line(*written), dialect);
+    line += further_lines(*written, line, dialect, eol);
+    const LineId id = index.newLine(ended(line), true);
     index.insertAfter(id, index.tail);
     // A new name, or one whose section was deleted: either way its keys
     // need no reading.
@@ -1485,6 +1605,12 @@ IniEditResult IniEditor::delSection(std::string_view section) {
         return {IniEditStatus::absent, {}};
     }
     const std::string_view eol = index.lineEnding();
+    // Under indented continuation, a deeper line after the section (even a
+    // header) would continue the key before it: checked after the edit.
+    const bool check = index.dialect.continuation == IniDialect::Continuation::indented;
+    const std::string before = check ? index.text() : std::string();
+    const auto othersBefore =
+        check ? other_values(before, index.dialect, section, std::nullopt) : OtherValues{};
     Index::Section& target = *index.indexedSection(section);
     for (const LineId header : target.headers) {
         // Up to the next header, less the comment and blank lines that lead
@@ -1517,7 +1643,12 @@ IniEditResult IniEditor::delSection(std::string_view section) {
     target.headers.clear();
     target.keyLines = 0;
     target.lastKey = noLine;
-    return finishDeletion(eol);
+    IniEditResult result = finishDeletion(eol);
+    if (check && other_values(index_->text(), index_->dialect, section, std::nullopt) != othersBefore) {
+        reindex(&before);
+        return refused("deleting the section would join the lines after it to a value before it");
+    }
+    return result;
 }
 
 namespace {
@@ -1535,34 +1666,6 @@ std::string comment_text(std::string_view line, const IniDialect& dialect) {
         ++at;
     }
     return std::string(line.substr(at, trimmed_size(line) > at ? trimmed_size(line) - at : 0));
-}
-
-}  // namespace
-
-namespace {
-
-// Every line of the text that gives a key a value, as (section, key, value)
-// with names folded as the dialect compares them, leaving out those of
-// `key` in `section`: what must not change when only that key is edited.
-std::vector<std::array<std::string, 3>> other_values(std::string_view text, const IniDialect& dialect,
-                                                     std::string_view section, std::string_view key) {
-    const auto folded = [](std::string_view name, bool fold) {
-        std::string out(name);
-        for (char& c : out) {
-            c = fold ? lower(c) : c;
-        }
-        return out;
-    };
-    std::vector<std::array<std::string, 3>> out;
-    IniScanner scanner(text, dialect);
-    for (IniLine line; scanner.next(line);) {
-        if (line.kind == IniLineKind::key && line.hasValue &&
-            !(dialect.sameSection(line.section, section) && dialect.sameKey(line.key, key))) {
-            out.push_back({folded(line.section, dialect.caseInsensitiveSections),
-                           folded(line.key, dialect.caseInsensitiveKeys), valueOf(line, dialect)});
-        }
-    }
-    return out;
 }
 
 }  // namespace

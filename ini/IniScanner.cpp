@@ -90,7 +90,7 @@ std::size_t inline_comment(std::string_view rest, const IniDialect& d) {
         return std::string_view::npos;
     }
     char quote = 0;
-    bool escaped = false;  // mysql: a backslash inside quotes protects the next byte
+    bool escaped = false;                        // mysql: a backslash inside quotes protects the next byte
     std::size_t found = std::string_view::npos;  // php: the comment so far
     const std::size_t start = rest.find_first_not_of(" \t");
     const bool quoted_start = start != std::string_view::npos && rest[start] == '"';
@@ -409,9 +409,9 @@ bool is_classic_shaped(const IniDialect& d) {
            !d.unclosedHeaderIsError && !d.indentedHeaderIsError && !d.trimSectionNames &&
            !d.bracketInSectionNameRegisters && !d.emptyKeyIsError && d.forbiddenKeyChars.empty() &&
            d.trimValueEnd && d.directiveChar == '\0' && d.extraBlanks.empty() && !d.emptyValueIsValue &&
-           !d.textAfterHeaderIsError && !d.emptySectionIsError && d.keySuffix == IniDialect::KeySuffix::none &&
-           d.forbiddenBareLineChars.empty() && d.reservedWords.empty() && !d.tabsSeparateStatements &&
-           !d.crBreaksLines && d.maxLineLength == 0;
+           !d.textAfterHeaderIsError && !d.emptySectionIsError &&
+           d.keySuffix == IniDialect::KeySuffix::none && d.forbiddenBareLineChars.empty() &&
+           d.reservedWords.empty() && !d.tabsSeparateStatements && !d.crBreaksLines && d.maxLineLength == 0;
 }
 
 template <typename Rules, typename Blank>
@@ -485,8 +485,8 @@ template <typename Rules, typename Blank>
         if (whole.empty()) {
             return;
         }
-        if (const char* problem = bare_line_problem(first.substr(0, offset(whole, first.data()) + whole.size()),
-                                                    d.dialect());
+        if (const char* problem =
+                bare_line_problem(first.substr(0, offset(whole, first.data()) + whole.size()), d.dialect());
             problem != nullptr) {
             out.problem = problem;
             return;

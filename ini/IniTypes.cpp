@@ -3,8 +3,8 @@
 #include "IniDialect.h"
 
 #include <array>
-#include <cmath>
 #include <charconv>
+#include <cmath>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -168,9 +168,9 @@ std::string formatDouble(double value, int significantDigits) {
     // Rounded to fewer digits, a finite value near the largest double can
     // round beyond it ("2e+308"): more digits until the text reads back.
     for (int digits = std::min(significantDigits, 17);; ++digits) {
-        const auto end = std::to_chars(text.data(), text.data() + text.size(), value,
-                                       std::chars_format::general, digits)
-                             .ptr;
+        const auto end =
+            std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::general, digits)
+                .ptr;
         double back = 0.0;
         const bool finite = std::from_chars(text.data(), end, back).ec == std::errc();
         if (finite || digits >= 17 || !std::isfinite(value)) {

@@ -569,8 +569,14 @@ int run_dump(const Options& options, const ini::IniEditor& editor) {
             const std::vector<std::string> values =
                 options.all ? editor.values(section, key) : std::vector{value};
             if (!json) {
+                // Each further line of a value starts with a tab, which no
+                // key or header line of the dump starts with.
                 for (const auto& each : values) {
-                    out += key + "=" + each + "\n";
+                    out += key + "=";
+                    for (const char c : each) {
+                        out += c == '\n' ? std::string("\n\t") : std::string(1, c);
+                    }
+                    out += "\n";
                 }
                 continue;
             }
@@ -790,7 +796,8 @@ int run(const Options& options) {
     std::string operations;
     if (options.verb == "batch") {
         if (descriptor_path(options.file) == 0) {
-            fail(usageError, "batch reads its operations from standard input, so FILE cannot be " + options.file);
+            fail(usageError,
+                 "batch reads its operations from standard input, so FILE cannot be " + options.file);
         }
         operations = read_all(0, "standard input");
     }

@@ -152,10 +152,10 @@ def iniedit(args, preset, path, *rest):
 
 
 def rest_split(rest, path):
-    # Options before the verb, then FILE, then the operands.
-    options = [r for r in rest if r.startswith("--")]
-    words = [r for r in rest if not r.startswith("--")]
-    return options + words[:1] + [path] + words[1:]
+    # Options before the verb, then "--" (a value may start with "--"), FILE, then the operands.
+    options = [r for r in rest if r == "--all" or r.startswith("--format=")]
+    words = [r for r in rest if r not in options]
+    return options + ["--"] + words[:1] + [path] + words[1:]
 
 
 def our_reading(args, preset, path, every):
@@ -373,6 +373,8 @@ def check_edits(args, preset, path, label, data, ours_raw, tally, rng):
     for section, key in rng.sample(pairs, min(2, len(pairs))):
         for op in ("set", "add", "del"):
             value = every[section][key][-1] if op == "del" else "edited " + op
+            if op != "del" and preset in ("python", "mysql") and rng.random() < 0.3:
+                value = "edited\n" + op  # continuation lines, or mysql's \n
             with tempfile.NamedTemporaryFile(suffix=".ini", delete=False) as copy:
                 copy.write(data)
             run = iniedit(args, preset, copy.name, op, section, key, value)
@@ -407,7 +409,8 @@ def check_edits(args, preset, path, label, data, ours_raw, tally, rng):
             elif preset != "mysql":
                 expected = {s: {k: v[-1] for k, v in keys.items() if v} for s, keys in expected.items()}
             owner_after = canonical(preset, owner_after) if preset == "mysql" else owner_after
-            ok = canonical(preset, expected) == owner_after and only_edited_lines(data, after, op)
+            lines = 1 + (value.count("\n") if preset == "python" else 0)
+            ok = canonical(preset, expected) == owner_after and only_edited_lines(data, after, op, lines)
             os.unlink(copy.name)
             if ok:
                 tally.edits_agreed += 1
@@ -416,7 +419,7 @@ def check_edits(args, preset, path, label, data, ours_raw, tally, rng):
                                        canonical(preset, expected), "edit of value %r" % value))
 
 
-def only_edited_lines(before, after, op):
+def only_edited_lines(before, after, op, lines=1):
     # A last line without a newline gets one when a line goes after it.
     eol = b"\r\n" if b"\r\n" in before else b"\n"
     before = before if before.endswith(b"\n") else before + eol
@@ -425,9 +428,9 @@ def only_edited_lines(before, after, op):
     b = re.findall(b"[^\n]*\n|[^\n]+$", after)
     ops = [o for o in difflib.SequenceMatcher(None, a, b, autojunk=False).get_opcodes() if o[0] != "equal"]
     if op == "set":
-        return len(ops) == 1 and ops[0][0] == "replace" and ops[0][4] - ops[0][3] == 1
+        return len(ops) == 1 and ops[0][0] == "replace" and ops[0][4] - ops[0][3] == lines
     if op == "add":
-        return len(ops) == 1 and ops[0][0] == "insert" and ops[0][4] - ops[0][3] == 1
+        return len(ops) == 1 and ops[0][0] == "insert" and ops[0][4] - ops[0][3] == lines
     return all(o[0] == "delete" for o in ops) and ops
 
 

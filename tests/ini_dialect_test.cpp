@@ -81,7 +81,7 @@ TEST(Dialect, ReadsAsTheOwner) {
         {"php", "[s]\nenv[PATH] = /bin\n", "s", "env[PATH]", "/bin", {"/bin"}},
         {"php", "[s]\nk]=1\n", "s", "k]", "1", {"1"}},
         {"php", "[a]\nk=1\n\t[b]\nj=2\n", "b", "j", "2", {"2"}},  // a tab before '[' is whitespace
-        {"php", "[s]\n  off  \nk=1\n", "s", "k", "1", {"1"}},        // a name with blanks, not a word
+        {"php", "[s]\n  off  \nk=1\n", "s", "k", "1", {"1"}},     // a name with blanks, not a word
         {"php", "[s]\ntrue x\nk=1\n", "s", "k", "1", {"1"}},
         // mysql: '#' anywhere outside quotes, escapes, keys without value, groups without case
         {"mysql", "[mysqld]\nport = 3306 # c\n", "mysqld", "port", "3306", {"3306"}},
@@ -162,9 +162,9 @@ TEST(Dialect, RejectedLines) {
         {"php", "[s]\nk = 1\n[t]\n[s]\n", 4},  // PHP would drop the first [s]
         {"php", "[s\n", 1},
         {"php", "[s]\nk[]=a\nenv[PATH]=/bin\nk[x=a\n", 4},
-        {"php", "[s]\nk [x]=1\n", 2},      // PHP's key is "k"
-        {"php", "[s]\nk[ x]=1\n", 2},      // PHP's offset is "x"
-        {"php", "[s]\nk[\"x\"]=1\n", 2},   // PHP drops the quotes
+        {"php", "[s]\nk [x]=1\n", 2},     // PHP's key is "k"
+        {"php", "[s]\nk[ x]=1\n", 2},     // PHP's offset is "x"
+        {"php", "[s]\nk[\"x\"]=1\n", 2},  // PHP drops the quotes
         {"php", "[s]\nk[x]y=1\n", 2},
         {"php", "[s]\na!\n", 2},
         {"php", "[s]\nk\n(x)\n", 3},
@@ -172,12 +172,12 @@ TEST(Dialect, RejectedLines) {
         {"php", "[s]\nx\tnull\n", 2},
         {"php", "[s]\n \toff\n", 2},
         {"php", "[s]\nyes = 1\n", 2},
-        {"php", "[s]\na=\"b\nc\"\n", 3},   // a quote alone on a line
+        {"php", "[s]\na=\"b\nc\"\n", 3},  // a quote alone on a line
         {"php", "[a][b]\nk=1\n", 1},
         {"php", "[s] k=1\n", 1},
         {"php", "[s] ; c\nk=1\n", 0},
         {"php", "[s]\nfoo\tbar = 1\n", 2},
-        {"php", "[s]\nx=1\ry=2\n", 2},     // PHP ends a line at a lone CR
+        {"php", "[s]\nx=1\ry=2\n", 2},  // PHP ends a line at a lone CR
         {"php", "[s]\nx=1\r\ny=2\r\n", 0},
         {"python", "[a]\nx=1\r[b]\nx=2\n", 2},
         {"systemd", "[s]\n# c\rExecStartPre=/x\n", 2},
@@ -189,7 +189,7 @@ TEST(Dialect, RejectedLines) {
         {"desktop", "[g]\nName[d e]=1\n", 2},
         {"desktop", "[g]\nName[de]=1\nName[dé]=2\n", 0},
         {"desktop", "[g]\nk=1\rj=2\n", 0},  // GLib splits at '\n' only
-        {"desktop", "[g]\nIcon=a\r", 2},      // GLib keeps this CR in the value
+        {"desktop", "[g]\nIcon=a\r", 2},    // GLib keeps this CR in the value
         {"mysql", "k = 1\n[s]\n", 1},
         {"mysql", "\xEF\xBB\xBF[s]\nk = 1\n", 1},  // not skipped: the mark makes a key
         {"mysql", "[s]\nflag\n", 0},
@@ -231,7 +231,7 @@ TEST(Dialect, NamesWithoutCaseKeepTheirSpelling) {
 
 // Each edit of a key with several values: the text before and after.
 TEST(Dialect, MultiValueEdits) {
-    enum class Op { set, setAll, add, delValue, delKey };
+    enum class Op { set, setAll, add, delValue, delKey, delSection };
     struct Case {
         const char* name;
         const char* dialect;
@@ -282,8 +282,8 @@ TEST(Dialect, MultiValueEdits) {
          IniEditStatus::refused},
         {"the empty value of a bare key is its value", "mysql", "[mysqld]\nskip-name-resolve\n", "mysqld",
          "skip-name-resolve", Op::set, "", "[mysqld]\nskip-name-resolve\n", IniEditStatus::unchanged},
-        {"add refused where the owner keeps one value", "python", "[s]\ndeps = a\n  b\n", "s", "deps", Op::add,
-         "c", "[s]\ndeps = a\n  b\n", IniEditStatus::refused},
+        {"add refused where the owner keeps one value", "python", "[s]\ndeps = a\n  b\n", "s", "deps",
+         Op::add, "c", "[s]\ndeps = a\n  b\n", IniEditStatus::refused},
         {"add of a desktop key refused likewise", "desktop", "[g]\nk=1\n", "g", "k", Op::add, "2",
          "[g]\nk=1\n", IniEditStatus::refused},
         {"add of a key not yet there", "python", "[s]\n", "s", "k", Op::add, "1", "[s]\nk = 1\n",
@@ -297,15 +297,35 @@ TEST(Dialect, MultiValueEdits) {
          "s", "user", Op::set, "\"quoted\"", "[s]\r\nuser:\"quoted\"\r\nx = 1\r\n", IniEditStatus::changed},
         {"a CRLF desktop file stays CRLF", "desktop", "[g]\r\na=1\r\n", "g", "a", Op::set, "2",
          "[g]\r\na=2\r\n", IniEditStatus::changed},
-        {"a mysql line too long to read whole", "mysql", "[s]\nk=1\n", "s", "k", Op::set, "",
-         "[s]\nk=1\n", IniEditStatus::refused},
+        {"a mysql line too long to read whole", "mysql", "[s]\nk=1\n", "s", "k", Op::set, "", "[s]\nk=1\n",
+         IniEditStatus::refused},
+        {"a section whose deletion would join the next to a value", "python",
+         "[a]\nk = 0\n[t]\n  [s]\ny = 2\n", "t", "", Op::delSection, "", "[a]\nk = 0\n[t]\n  [s]\ny = 2\n",
+         IniEditStatus::refused},
+        {"a section deleted where nothing joins", "python", "[a]\nk = 0\n[t]\nx = 1\n[s]\ny = 2\n", "t", "",
+         Op::delSection, "", "[a]\nk = 0\n[s]\ny = 2\n", IniEditStatus::changed},
+        // Python keeps further lines indented; empty ones inside the value stay empty.
+        {"a value over several lines, in the key's own indentation", "python",
+         "[testenv]\ndeps =\n  a\n  b\ncommands = x\n", "testenv", "deps", Op::set, "p\nq\n\nr",
+         "[testenv]\ndeps = p\n  q\n\n  r\ncommands = x\n", IniEditStatus::changed},
+        {"a new key over several lines", "python", "[s]\r\n  k = 1\r\n", "s", "j", Op::set, "x\ny",
+         "[s]\r\n  k = 1\r\n  j = x\r\n      y\r\n", IniEditStatus::changed},
+        {"a further line that would be a comment", "python", "[s]\nk = 1\n", "s", "k", Op::set, "a\n# b",
+         "[s]\nk = 1\n", IniEditStatus::refused},
+        {"a newline in mysql is an escape", "mysql", "[s]\nk = 1\n", "s", "k", Op::set, "a\nb",
+         "[s]\nk = a\\nb\n", IniEditStatus::changed},
+        {"no newline in a PHP value", "php", "[s]\nk = 1\n", "s", "k", Op::set, "a\nb", "[s]\nk = 1\n",
+         IniEditStatus::refused},
+        {"no newline in a systemd value", "systemd", "[s]\nk=1\n", "s", "k", Op::set, "a\nb", "[s]\nk=1\n",
+         IniEditStatus::refused},
         {"a mysql value ending in latin1's blank is quoted", "mysql", "[s]\nk=1\n", "s", "k", Op::set,
          "x\302\240", "[s]\nk=\"x\302\240\"\n", IniEditStatus::changed},
     };
     const std::string longValue(4093, 'x');  // "k=" and it make a line of 4095 bytes
     std::vector<Case> all(std::begin(cases), std::end(cases));
     for (Case& c : all) {
-        c.value = std::string_view(c.name).find("too long") != std::string_view::npos ? longValue.c_str() : c.value;
+        c.value =
+            std::string_view(c.name).find("too long") != std::string_view::npos ? longValue.c_str() : c.value;
     }
     for (const Case& c : all) {
         SCOPED_TRACE(c.name);
@@ -326,6 +346,9 @@ TEST(Dialect, MultiValueEdits) {
             break;
         case Op::delKey:
             result = editor.delKey(c.section, c.key);
+            break;
+        case Op::delSection:
+            result = editor.delSection(c.section);
             break;
         }
         EXPECT_EQ(result.status, c.status) << result.reason;
@@ -371,8 +394,9 @@ TEST(Dialect, CarriageReturnsThatBreakLinesAreRefused) {
 // Every preset writes each value so that it reads back, or refuses it and
 // leaves the text alone: never a value that reads differently.
 TEST(Dialect, WritesReadBackOrAreRefused) {
-    const char* values[] = {"plain",  " lead", "tail ", "a;b", "a#b",  "a\\b", "\"q\"",   "'q'",
-                            "tail\\", "",      "a = b", "[x]", "a\tb", "x\r",  "\xC3\xBC"};
+    const char* values[] = {"plain",    " lead",  "tail ",  "a;b",   "a#b", "a\\b",   "\"q\"",
+                            "'q'",      "tail\\", "",       "a = b", "[x]", "a\tb",   "x\r",
+                            "\xC3\xBC", "a\nb",   "a\n\nb", "a\n",   "\nb", " a\n b", "a\r\nb"};
     for (const auto& name : IniDialect::presetNames()) {
         for (const char* value : values) {
             SCOPED_TRACE(name + ": " + value);

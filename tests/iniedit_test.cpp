@@ -557,7 +557,15 @@ TEST_F(IniEdit, Dialects) {
     const std::string unit =
         "[Service]\nEnvironment=A=1\nEnvironment=\nEnvironment=B=2\nExecStart=/bin/a \\\n  -v\n";
     const std::string mysql = "# c\n[mysqld]\nskip-name-resolve\nport = 3306 # c\n[MYSQLD]\nport = 3307\n";
+    const std::string multiLine = "[a]\nk =\n    [b]\n    z=1\n";
     expectRuns({
+        // Further lines of a value start with a tab: no second section.
+        {"dump: a value over several lines",
+         multiLine,
+         {"--dialect=python", "dump", "f.ini"},
+         0,
+         "[a]\nk=\n\t[b]\n\tz=1\n",
+         multiLine},
         {"get reads the owner's value",
          php,
          {"--dialect=php", "get", "f.ini", "PHP", "extension"},
@@ -921,7 +929,9 @@ TEST_F(IniEdit, StandardDescriptors) {
     GTEST_SKIP() << "closes and redirects descriptors through a POSIX shell";
 }
 
-TEST_F(IniEdit, UnreadableInputsAndFileSizeLimits) { GTEST_SKIP() << "a POSIX shell, file-size limits and /dev/stdin"; }
+TEST_F(IniEdit, UnreadableInputsAndFileSizeLimits) {
+    GTEST_SKIP() << "a POSIX shell, file-size limits and /dev/stdin";
+}
 TEST_F(IniEdit, DescriptorsPipesAndDevices) {
     GTEST_SKIP() << "/dev/stdin, /dev/fd/N, named pipes and device nodes are POSIX";
 }
@@ -980,11 +990,13 @@ TEST_F(IniEdit, UnreadableInputsAndFileSizeLimits) {
              {"batch on standard input as FILE", "$E batch /dev/stdin <f.ini 2>err", 2,
               "iniedit: batch reads its operations from standard input, so FILE cannot be /dev/stdin (see "
               "iniedit --help)\n"},
-             {"a file-size limit", "(ulimit -f 1; exec $E set f.ini s k $(head -c 3000 /dev/zero | tr \"\\0\" x)) 2>err",
-              4, "iniedit: f.ini: cannot write "},
+             {"a file-size limit",
+              "(ulimit -f 1; exec $E set f.ini s k $(head -c 3000 /dev/zero | tr \"\\0\" x)) 2>err", 4,
+              "iniedit: f.ini: cannot write "},
              {"a file-size limit, in place",
-              "(ulimit -f 1; exec $E --in-place set f.ini s k $(head -c 3000 /dev/zero | tr \"\\0\" x)) 2>err", 4,
-              "iniedit: f.ini: "},
+              "(ulimit -f 1; exec $E --in-place set f.ini s k $(head -c 3000 /dev/zero | tr \"\\0\" x)) "
+              "2>err",
+              4, "iniedit: f.ini: "},
          }) {
         SCOPED_TRACE(c.name);
         put("f.ini", text);
