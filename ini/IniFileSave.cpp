@@ -310,7 +310,10 @@ IniFileLock::~IniFileLock() {
 namespace {
 
 // Waits for an exclusive lock on `fd`. flock works whatever the descriptor
-// was opened for, so a file the caller may only read is locked all the same.
+// was opened for, so a file the caller may only read is locked all the same,
+// except where the system emulates it with byte-range locks (NFS): there an
+// exclusive lock needs a descriptor open for writing, and flock fails with
+// EBADF.
 int lock_descriptor(int fd) {
     while (::flock(fd, LOCK_EX) != 0) {
         if (errno != EINTR) {
@@ -362,7 +365,13 @@ IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, In
             if (dir < 0) {
                 return open_failed(error, "cannot open its directory " + directory, errno);
             }
-            if (const int code = lock_descriptor(dir); code != 0) {
+            if (const int code = lock_descriptor(dir); code == EBADF) {
+                // A directory cannot be opened for writing: where only a
+                // writable descriptor can be locked, a new file's creation
+                // goes unlocked.
+                ::close(dir);
+                return IniOpenResult::opened;
+            } else if (code != 0) {
                 ::close(dir);
                 return open_failed(error, "cannot lock its directory " + directory, code);
             }
@@ -376,13 +385,23 @@ IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, In
         if (!S_ISREG(info.st_mode)) {
             return IniOpenResult::notRegularFile;
         }
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             return open_failed(error, "cannot open", errno);
         }
         IniFileLock held = IniFileLockAccess::make(fd);
         if (lock) {
-            if (const int code = lock_descriptor(fd); code != 0) {
+            int code = lock_descriptor(fd);
+            if (code == EBADF) {
+                // Locked through a descriptor open for writing instead.
+                const int writable = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+                if (writable >= 0) {
+                    held = IniFileLockAccess::make(writable);
+                    fd = writable;
+                    code = lock_descriptor(fd);
+                }
+            }
+            if (code != 0) {
                 return open_failed(error, "cannot lock", code);
             }
             struct stat locked {};

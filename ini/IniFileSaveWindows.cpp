@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -196,6 +198,62 @@ bool writeFileInPlace(const std::string& path, std::string_view text, std::strin
     return code == 0 || fail(error, step, code);
 }
 
+// What of the old file a new one must get before it replaces it: the
+// attributes a user or the shell set (hidden, system, ...) and the access
+// list, which the new file would otherwise inherit from its directory.
+struct Keeper {
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    bool protectedDacl = false;
+    Keeper() = default;
+    Keeper(const Keeper&) = delete;
+    Keeper& operator=(const Keeper&) = delete;
+    ~Keeper() { ::LocalFree(descriptor); }
+
+    // Reads them from `path`; a file system without access lists (FAT)
+    // has none to keep.
+    DWORD read(const std::string& path) {
+        attributes = ::GetFileAttributesW(wide(path).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            return ::GetLastError();
+        }
+        const DWORD code =
+            ::GetNamedSecurityInfoW(wide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, &dacl, nullptr, &descriptor);
+        if (code == ERROR_NOT_SUPPORTED || code == ERROR_INVALID_FUNCTION) {
+            return 0;
+        }
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        if (code == 0 && ::GetSecurityDescriptorControl(descriptor, &control, &revision) != 0) {
+            protectedDacl = (control & SE_DACL_PROTECTED) != 0;
+        }
+        return code;
+    }
+
+    // Gives them to `path`, the new file.
+    DWORD apply(const std::string& path) const {
+        constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+        if (descriptor != nullptr && dacl != nullptr) {
+            const SECURITY_INFORMATION what =
+                DACL_SECURITY_INFORMATION |
+                (protectedDacl ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+            std::wstring name = wide(path);
+            const DWORD code =
+                ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+            if (code != 0) {
+                return code;
+            }
+        }
+        if ((attributes & kept) != 0 && ::SetFileAttributesW(wide(path).c_str(), attributes & kept) == 0) {
+            return ::GetLastError();
+        }
+        return 0;
+    }
+};
+
 bool writeFileAtomically(const std::string& path, std::string_view text, std::string* error) {
     // A directory at the path is refused; a device is written through,
     // never replaced by a file.
@@ -235,6 +293,16 @@ bool writeFileAtomically(const std::string& path, std::string_view text, std::st
         code = ::GetLastError();
     }
     ::CloseHandle(file);
+    // The new file gets the old one's attributes and access list before
+    // anyone can see it under the old name; where they cannot be kept, the
+    // save fails rather than widen who may read the file.
+    Keeper keeper;
+    if (code == 0 && existing.error == 0 && (code = keeper.read(path)) != 0) {
+        step = "cannot read the attributes and access list of " + path;
+    }
+    if (code == 0 && existing.error == 0 && (code = keeper.apply(temporary)) != 0) {
+        step = "cannot give " + temporary + " the attributes and access list of " + path;
+    }
     // Another process that has the target open for a moment (a reader, a
     // virus scanner) makes the rename fail with a sharing error; it is
     // tried again for a while.

@@ -391,6 +391,25 @@ TEST(Dialect, CarriageReturnsThatBreakLinesAreRefused) {
     EXPECT_EQ(IniEditor(mysql.text(), preset("mysql")).read("s", "k", ""), "a\rb");
 }
 
+// Keys GLib would reject, after which it refuses the whole file, are never
+// written; a key with one locale suffix is.
+TEST(Dialect, DesktopKeysAsGlibNamesThem) {
+    const struct {
+        const char* key;
+        IniEditStatus status;
+    } cases[] = {
+        {"Name]x", IniEditStatus::refused},   {"a[b", IniEditStatus::refused},
+        {"Icon[de", IniEditStatus::refused},  {"a[b]c", IniEditStatus::refused},
+        {"Name[de]", IniEditStatus::changed}, {"Name[sr@latin]", IniEditStatus::changed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        IniEditor editor("[Desktop Entry]\nName=x\n", preset("desktop"));
+        EXPECT_EQ(editor.write("Desktop Entry", c.key, "v").status, c.status);
+        EXPECT_TRUE(IniEditor(editor.text(), preset("desktop")).problems().empty());
+    }
+}
+
 // Every preset writes each value so that it reads back, or refuses it and
 // leaves the text alone: never a value that reads differently.
 TEST(Dialect, WritesReadBackOrAreRefused) {

@@ -9,6 +9,12 @@
 
 #include <cfloat>
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
+#endif
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -1015,6 +1021,48 @@ TEST_F(SaveToFile, AtomicKeepsLinksModeAndTheRest) {
     EXPECT_EQ(contents("a.ini"), "[s]\nk = v\n");
     EXPECT_EQ(contents("other.ini"), "[old]\n");
     EXPECT_EQ(namesIn(dir_), (std::vector<std::string>{"a.ini", "other.ini"}));
+
+    // The new file has the old one's attributes and access list, not those
+    // it would inherit from the directory.
+    const std::wstring hidden = std::filesystem::path(put("desktop.ini", "[old]\n")).wstring();
+    PSECURITY_DESCRIPTOR wanted = nullptr;
+    ASSERT_NE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;WD)", SDDL_REVISION_1,
+                                                                     &wanted, nullptr),
+              0);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_NE(::GetSecurityDescriptorDacl(wanted, &present, &dacl, &defaulted), 0);
+    std::wstring name = hidden;
+    ASSERT_EQ(::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, dacl, nullptr),
+              0U);
+    ::LocalFree(wanted);
+    ASSERT_NE(::SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), 0);
+    const auto daclText = [&] {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        PACL read = nullptr;
+        EXPECT_EQ(::GetNamedSecurityInfoW(hidden.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                          nullptr, &read, nullptr, &descriptor),
+                  0U);
+        wchar_t* text = nullptr;
+        EXPECT_NE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                      descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr),
+                  0);
+        std::wstring out = text != nullptr ? text : L"";
+        ::LocalFree(text);
+        ::LocalFree(descriptor);
+        return out;
+    };
+    const std::wstring before = daclText();
+    ASSERT_TRUE(doc.saveToFileAtomically(path("desktop.ini")));
+    EXPECT_EQ(contents("desktop.ini"), "[s]\nk = v\n");
+    const DWORD attributes = ::GetFileAttributesW(hidden.c_str());
+    EXPECT_EQ(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_EQ(daclText(), before);
+    ::SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL);
 #else
     // A symbolic link stays a link; the file it names gets the text.
     const auto target = put("target.ini", "[old]\n");
