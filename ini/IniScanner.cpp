@@ -240,6 +240,8 @@ bool holds_reserved_statement(std::string_view text, const IniDialect& d) {
     return false;
 }
 
+constexpr const char* reservedLineProblem = "a line holding a word its owner reserves (true, on, null ...)";
+
 // Why the owner rejects `line`, a line without a delimiter (comment cut).
 const char* bare_line_problem(std::string_view line, const IniDialect& d) {
     if (!d.forbiddenBareLineChars.empty() &&
@@ -247,7 +249,7 @@ const char* bare_line_problem(std::string_view line, const IniDialect& d) {
         return "a line without '=' holding a character its owner rejects";
     }
     if (holds_reserved_statement(line, d)) {
-        return "a line holding a word its owner reserves (true, on, null ...)";
+        return reservedLineProblem;
     }
     return nullptr;
 }
@@ -544,9 +546,10 @@ void classify(IniLine& out, std::string_view raw, const char* base, const IniDia
     } else {
         classify_as(out, raw, base, DialectRules{d}, Blanks{d.extraBlanks});
     }
-    if (out.problem == nullptr && d.crBreaksLines) {
+    if (d.crBreaksLines) {
         // A CR ends a line for such owners unless a '\n' follows it; one at
         // the end of `raw` is followed by the '\n' or the end of the text.
+        // The file is rejected for it whatever else the line holds.
         for (std::size_t cr = raw.find('\r'); cr != std::string_view::npos; cr = raw.find('\r', cr + 1)) {
             if (cr + 1 < raw.size() && raw[cr + 1] != '\n') {
                 out.problem = "a CR without '\\n', which its owner reads as a line break";
@@ -819,8 +822,27 @@ bool IniScanner::next(IniLine& line) {
     return true;
 }
 
+// Whether `line`, the last line of a text without a '\n' after it, ends in
+// a reserved word followed by nothing but blanks: PHP reads such a last
+// word as a name, though anywhere else it rejects it.
+bool ends_in_final_word(std::string_view line, const IniDialect& d) {
+    const std::size_t tab = line.rfind('\t');
+    const std::string_view before = tab == std::string_view::npos ? std::string_view() : line.substr(0, tab);
+    std::string_view last = tab == std::string_view::npos ? line : line.substr(tab + 1);
+    if (tab != std::string_view::npos) {
+        last = last.substr(std::min(last.find_first_not_of(' '), last.size()));
+    }
+    const std::size_t end = last.find_last_not_of(' ');
+    return end != std::string_view::npos && is_reserved(last.substr(0, end + 1), d) &&
+           !holds_reserved_statement(before, d);
+}
+
 void IniScanner::nextOfDialect(IniLine& line, std::size_t end) {
     classify(line, text_.substr(pos_, end - pos_), text_.data(), dialect_, false);
+    if (line.problem == reservedLineProblem && line.kind == IniLineKind::other && end == text_.size() &&
+        ends_in_final_word(text_.substr(pos_, end - pos_), dialect_)) {
+        line.problem = nullptr;
+    }
     if (line.kind == IniLineKind::key && dialect_.continuation != IniDialect::Continuation::none) {
         line.next = end < text_.size() ? end + 1 : end;
         const std::size_t joined = continuationEnd(line);

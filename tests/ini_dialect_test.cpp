@@ -170,6 +170,10 @@ TEST(Dialect, RejectedLines) {
         {"php", "[s]\nk\n(x)\n", 3},
         {"php", "[s]\nok\nTrue\n", 3},
         {"php", "[s]\nx\tnull\n", 2},
+        {"php", "[s]\nk=1\nx\ttrue", 0},  // the last word of the text is a name to PHP
+        {"php", "[s]\ntrue\t", 2},
+        {"php", "[s]\ntrue ;c", 2},
+        {"php", "[s]\ntrue=1", 2},
         {"php", "[s]\n \toff\n", 2},
         {"php", "[s]\nyes = 1\n", 2},
         {"php", "[s]\na=\"b\nc\"\n", 3},  // a quote alone on a line
@@ -179,6 +183,7 @@ TEST(Dialect, RejectedLines) {
         {"php", "[s]\nfoo\tbar = 1\n", 2},
         {"php", "[s]\nx=1\ry=2\n", 2},  // PHP ends a line at a lone CR
         {"php", "[s]\nx=1\r\ny=2\r\n", 0},
+        {"php", "\r[s]\n", 1},  // named for its CR, not as a header after blanks
         {"python", "[a]\nx=1\r[b]\nx=2\n", 2},
         {"systemd", "[s]\n# c\rExecStartPre=/x\n", 2},
         {"desktop", "[]\nk=1\n", 1},
@@ -212,6 +217,9 @@ TEST(Dialect, RejectedLines) {
         if (c.line != 0) {
             EXPECT_EQ(problems.front().line, c.line);
             EXPECT_FALSE(problems.front().what.empty());
+            if (std::string_view(c.text).find("\r[") != std::string_view::npos) {
+                EXPECT_NE(problems.front().what.find("CR"), std::string::npos) << problems.front().what;
+            }
         }
     }
 }
