@@ -365,13 +365,15 @@ IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, In
             if (dir < 0) {
                 return open_failed(error, "cannot open its directory " + directory, errno);
             }
-            if (const int code = lock_descriptor(dir); code == EBADF) {
+            const int code = lock_descriptor(dir);
+            if (code == EBADF) {
                 // A directory cannot be opened for writing: where only a
                 // writable descriptor can be locked, a new file's creation
                 // goes unlocked.
                 ::close(dir);
                 return IniOpenResult::opened;
-            } else if (code != 0) {
+            }
+            if (code != 0) {
                 ::close(dir);
                 return open_failed(error, "cannot lock its directory " + directory, code);
             }

@@ -1,0 +1,233 @@
+// Parsing iniedit's command line (Options.h), with the usage text.
+#include "Options.h"
+
+#include "IniTypes.h"
+#include "IniVersion.h"
+#include "Status.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+namespace iniedit {
+namespace {
+
+const char* const usage =
+    "usage: iniedit [OPTIONS] get    FILE SECTION KEY\n"
+    "       iniedit [OPTIONS] set    FILE SECTION KEY VALUE\n"
+    "       iniedit [OPTIONS] add    FILE SECTION KEY VALUE\n"
+    "       iniedit [OPTIONS] del    FILE SECTION [KEY [VALUE]]\n"
+    "       iniedit [OPTIONS] exists FILE SECTION [KEY]\n"
+    "       iniedit [OPTIONS] list   FILE [SECTION]\n"
+    "       iniedit [OPTIONS] dump   FILE\n"
+    "       iniedit [OPTIONS] comment   FILE SECTION KEY\n"
+    "       iniedit [OPTIONS] uncomment FILE SECTION KEY [VALUE]\n"
+    "       iniedit [OPTIONS] check  FILE            (1 when it finds something)\n"
+    "       iniedit [OPTIONS] batch  FILE            (operations on standard input)\n"
+    "\n"
+    "SECTION \"\" names the keys above the first header; FILE - is standard input,\n"
+    "and an edited result then goes to standard output; so do /dev/stdin,\n"
+    "/dev/fd/N and named pipes.\n"
+    "\n"
+    "options (before the verb):\n"
+    "      --dialect NAME     classic (default), python, php, mysql, desktop or systemd\n"
+    "  -c, --comment-char C   the comment characters (default: the dialect's)\n"
+    "      --format F         get, list, dump and check: value (default), sh or json\n"
+    "      --type T           get: print the value as int, uint, float or bool (3 when it\n"
+    "                         is not one); set: write only a value of that type\n"
+    "      --all              get and dump: every value of a key; set: replace them all\n"
+    "  -0                     list: end each name with NUL instead of newline\n"
+    "      --existing         set and del: fail with 1 when the section or key is absent\n"
+    "      --create           a missing FILE counts as empty and may be created\n"
+    "  -o, --output FILE|-    write the edited text there instead of to FILE\n"
+    "      --in-place         rewrite FILE's own inode (hard links, bind mounts); not atomic\n"
+    "      --dry-run          write nothing; report changed or unchanged on standard error\n"
+    "  -q, --quiet            no message for status 1 and no dry-run report\n"
+    "      --help, --version\n"
+    "\n"
+    "batch reads one operation per line, fields separated by tabs:\n"
+    "  set<TAB>SECTION<TAB>KEY<TAB>VALUE   (VALUE is the rest of the line)\n"
+    "  add<TAB>SECTION<TAB>KEY<TAB>VALUE\n"
+    "  del<TAB>SECTION[<TAB>KEY[<TAB>VALUE]]\n"
+    "Empty lines and lines starting with '#' are skipped.\n"
+    "\n"
+    "exit status: 0 done (exists: true; check: nothing found), 1 not found (check: found),\n"
+    "2 usage error, "
+    "3 refused as unsafe or a line the dialect's owner rejects (nothing written), 4 input or output failure "
+    "(file untouched),\n"
+    "5 written, but its directory could not be flushed (a crash may undo the edit)\n";
+
+template <class T, std::optional<T> (*parse)(std::string_view, const char**), std::string (*format)(T)>
+std::optional<std::string> canonical(std::string_view text, const char** reason) {
+    const auto value = parse(text, reason);
+    return value ? std::optional<std::string>(format(*value)) : std::nullopt;
+}
+
+std::string shortest(double value) { return ini::formatDouble(value); }
+
+constexpr ValueType valueTypes[] = {
+    {"int", "a 64-bit signed integer", canonical<std::int64_t, ini::parseInt, ini::formatInt>},
+    {"uint", "a 64-bit unsigned integer", canonical<std::uint64_t, ini::parseUint, ini::formatUint>},
+    {"float", "a floating-point number", canonical<double, ini::parseDouble, shortest>},
+    {"bool", "a boolean", canonical<bool, ini::parseBool, ini::formatBool>},
+};
+
+}  // namespace
+
+bool isEdit(const std::string& verb) {
+    return verb == "set" || verb == "add" || verb == "del" || verb == "batch" || verb == "comment" ||
+           verb == "uncomment";
+}
+
+// Options come before the verb, so that a value such as "-5" after it is
+// never read as an option.
+Options parseArguments(int argc, char** argv) {
+    Options options;
+    int i = 1;
+    const auto optionValue = [&](std::string_view name) -> std::string {
+        if (i + 1 >= argc) {
+            fail(usageError, std::string(name) + " needs a value");
+        }
+        return argv[++i];
+    };
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (arg == "--help" || arg == "--version") {
+            if (arg == "--help") {
+                std::fputs(usage, stdout);
+            } else {
+                std::printf("iniedit %s\n", ini::version);
+            }
+            if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+                fail(ioFailure, "standard output: cannot write: " + std::string(std::strerror(errno)));
+            }
+            std::exit(success);
+        } else if (arg == "-c" || arg == "--comment-char" || arg.substr(0, 15) == "--comment-char=") {
+            const std::string c = arg.size() > 15 ? std::string(arg.substr(15)) : optionValue(arg);
+            if (c.empty()) {
+                fail(usageError, "the comment characters must be at least one byte");
+            }
+            options.commentChars = c;
+        } else if (arg == "--dialect" || arg.substr(0, 10) == "--dialect=") {
+            const std::string name = arg.size() > 10 ? std::string(arg.substr(10)) : optionValue(arg);
+            if (!ini::IniDialect::byName(name, options.dialect)) {
+                std::string known;
+                for (const auto& preset : ini::IniDialect::presetNames()) {
+                    known += (known.empty() ? "" : ", ") + preset;
+                }
+                fail(usageError, "unknown dialect '" + name + "' (known: " + known + ")");
+            }
+        } else if (arg == "--type" || arg.substr(0, 7) == "--type=") {
+            const std::string name = arg.size() > 7 ? std::string(arg.substr(7)) : optionValue(arg);
+            for (const auto& type : valueTypes) {
+                options.type = name == type.name ? &type : options.type;
+            }
+            if (options.type == nullptr) {
+                fail(usageError, "unknown type '" + name + "' (known: int, uint, float, bool)");
+            }
+        } else if (arg == "--all") {
+            options.all = true;
+        } else if (arg == "--format" || arg.substr(0, 9) == "--format=") {
+            const std::string format = arg.size() > 9 ? std::string(arg.substr(9)) : optionValue(arg);
+            if (format == "value") {
+                options.format = Format::value;
+            } else if (format == "sh") {
+                options.format = Format::sh;
+            } else if (format == "json") {
+                options.format = Format::json;
+            } else {
+                fail(usageError, "unknown format '" + std::string(format) + "'");
+            }
+        } else if (arg == "-0") {
+            options.nulSeparated = true;
+        } else if (arg == "--existing") {
+            options.existing = true;
+        } else if (arg == "--create") {
+            options.create = true;
+        } else if (arg == "-o" || arg == "--output" || arg.substr(0, 9) == "--output=") {
+            options.output = arg.size() > 9 && arg[8] == '=' ? std::string(arg.substr(9)) : optionValue(arg);
+        } else if (arg == "--in-place") {
+            options.inPlace = true;
+        } else if (arg == "--dry-run") {
+            options.dryRun = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            options.quiet = true;
+        } else {
+            fail(usageError, "unknown option '" + std::string(arg) + "'");
+        }
+    }
+    if (i >= argc) {
+        fail(usageError, "no verb given");
+    }
+    options.verb = argv[i++];
+
+    struct Arity {
+        const char* verb;
+        std::size_t least;
+        std::size_t most;
+    };
+    static constexpr Arity arities[] = {{"get", 2, 2},     {"set", 3, 3},      {"add", 3, 3},
+                                        {"del", 1, 3},     {"exists", 1, 2},   {"list", 0, 1},
+                                        {"dump", 0, 0},    {"batch", 0, 0},    {"check", 0, 0},
+                                        {"comment", 2, 2}, {"uncomment", 2, 3}};
+    const Arity* arity = nullptr;
+    for (const auto& a : arities) {
+        arity = options.verb == a.verb ? &a : arity;
+    }
+    if (arity == nullptr) {
+        fail(usageError, "unknown verb '" + options.verb + "'");
+    }
+    if (i >= argc) {
+        fail(usageError, options.verb + ": no FILE given");
+    }
+    options.file = argv[i++];
+    options.operands.assign(argv + i, argv + argc);
+    if (options.operands.size() < arity->least || options.operands.size() > arity->most) {
+        std::string hint;
+        for (std::size_t extra = arity->most; extra < options.operands.size() && hint.empty(); ++extra) {
+            if (options.operands[extra].size() > 1 && options.operands[extra][0] == '-') {
+                hint =
+                    " ('" + options.operands[extra] + "' looks like an option: options go before the verb)";
+            }
+        }
+        fail(usageError, options.verb + ": wrong number of arguments" + hint);
+    }
+    if (options.commentChars) {
+        options.dialect.setCommentChars(*options.commentChars);
+    }
+    if ((options.output || options.inPlace) && !isEdit(options.verb)) {
+        fail(usageError, "--output and --in-place are for set, add, del, comment, uncomment and batch");
+    }
+    if (options.format != Format::value && options.verb != "get" && options.verb != "list" &&
+        options.verb != "dump" && options.verb != "check") {
+        fail(usageError, "--format is for get, list, dump and check");
+    }
+    if (options.all && options.verb != "get" && options.verb != "set" && options.verb != "dump") {
+        fail(usageError, "--all is for get, set and dump");
+    }
+    if (options.all && options.format == Format::sh) {
+        fail(usageError, "--format=sh holds one value per key: not with --all");
+    }
+    if (options.format == Format::sh && (options.verb == "dump" || options.verb == "check")) {
+        fail(usageError, options.verb + ": --format is value or json");
+    }
+    if (options.type != nullptr && options.verb != "get" && options.verb != "set") {
+        fail(usageError, "--type is for get and set");
+    }
+    if (options.type != nullptr && options.format == Format::sh) {
+        fail(usageError, "--type prints a value or JSON: not with --format=sh");
+    }
+    if (options.nulSeparated && options.verb != "list") {
+        fail(usageError, "-0 is for list");
+    }
+    if (options.file == "-" && options.verb == "batch") {
+        fail(usageError, "batch reads its operations from standard input, so FILE cannot be -");
+    }
+    return options;
+}
+
+}  // namespace iniedit

@@ -1,0 +1,53 @@
+// iniedit's command line as one plain struct: the verb, FILE, the operands
+// after it, and every option, parsed and checked before anything is read.
+#ifndef INIEDIT_OPTIONS_H
+#define INIEDIT_OPTIONS_H
+
+#include "IniDialect.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace iniedit {
+
+enum class Format { value, sh, json };
+
+// What --type names: how a value is read and printed.
+struct ValueType {
+    const char* name;
+    const char* description;
+    // The value's canonical text, or std::nullopt with `reason` set.
+    std::optional<std::string> (*canonical)(std::string_view text, const char** reason);
+};
+
+// The command line, parsed.
+struct Options {
+    std::string verb;
+    std::string file;
+    std::vector<std::string> operands;  // after FILE
+    ini::IniDialect dialect = ini::IniDialect::classic();
+    std::optional<std::string> commentChars;
+    Format format = Format::value;
+    const ValueType* type = nullptr;
+    bool all = false;
+    bool nulSeparated = false;
+    bool existing = false;
+    bool create = false;
+    std::optional<std::string> output;
+    bool inPlace = false;
+    bool dryRun = false;
+    bool quiet = false;
+};
+
+// Whether `verb` edits the file (and may write it).
+bool isEdit(const std::string& verb);
+
+// The command line, or a Failure with status 2 (and --help and --version
+// answered, status 0).
+Options parseArguments(int argc, char** argv);
+
+}  // namespace iniedit
+
+#endif  // INIEDIT_OPTIONS_H
