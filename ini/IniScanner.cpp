@@ -1,5 +1,7 @@
 #include "IniScanner.h"
 
+#include "IniLineRules.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -203,104 +205,6 @@ void scan_value(IniLine& out, const char* base, std::string_view rest, const Ini
     }
 }
 
-bool is_reserved(std::string_view word, const IniDialect& d) {
-    for (const std::string& reserved : d.reservedWords) {
-        if (equalsIgnoringCase(word, reserved)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Whether a statement the owner starts at `part` (a tab-separated piece of a
-// line, before any delimiter) is a reserved word: the word alone, or followed
-// by blanks and then a tab or the end.
-bool starts_with_reserved(std::string_view part, const IniDialect& d) {
-    const std::size_t tab = part.find('\t');
-    return is_reserved(rtrim(part.substr(0, tab), PlainBlanks{}), d);
-}
-
-// Under owners with tab-separated statements, whether a statement of `text`
-// (a line's content before its delimiter) is a reserved word. A line
-// indented with blanks only starts with a name that holds them, so its first
-// piece counts only when it is not indented; after a tab, blanks are skipped.
-bool holds_reserved_statement(std::string_view text, const IniDialect& d) {
-    if (d.reservedWords.empty()) {
-        return false;
-    }
-    if (starts_with_reserved(text, d)) {
-        return true;
-    }
-    for (std::size_t tab = text.find('\t'); tab != std::string_view::npos; tab = text.find('\t', tab + 1)) {
-        const std::size_t start = text.find_first_not_of(" \t", tab);
-        if (start != std::string_view::npos && starts_with_reserved(text.substr(start), d)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-constexpr const char* reservedLineProblem = "a line holding a word its owner reserves (true, on, null ...)";
-
-// Why the owner rejects `line`, a line without a delimiter (comment cut).
-const char* bare_line_problem(std::string_view line, const IniDialect& d) {
-    if (!d.forbiddenBareLineChars.empty() &&
-        find_any(line, d.forbiddenBareLineChars) != std::string_view::npos) {
-        return "a line without '=' holding a character its owner rejects";
-    }
-    if (holds_reserved_statement(line, d)) {
-        return reservedLineProblem;
-    }
-    return nullptr;
-}
-
-bool is_locale_byte(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.' || c == '@' || byte >= 0x80;
-}
-
-// Why the owner rejects the key `key` (trimmed from `written`, the line up
-// to its delimiter), beyond its forbidden bytes.
-const char* key_problem(std::string_view key, std::string_view written, const IniDialect& d) {
-    if (d.tabsSeparateStatements && key.find('\t') != std::string_view::npos) {
-        return "a tab inside a key, which its owner reads as two statements";
-    }
-    if (holds_reserved_statement(written, d)) {
-        return "a key its owner reserves (true, on, null ...)";
-    }
-    if (d.keySuffix == IniDialect::KeySuffix::none) {
-        return nullptr;
-    }
-    const std::size_t open = key.find('[');
-    if (open == std::string_view::npos) {
-        return d.keySuffix == IniDialect::KeySuffix::locale && key.find(']') != std::string_view::npos
-                   ? "a ']' in a key without its '['"
-                   : nullptr;
-    }
-    const std::string_view name = key.substr(0, open);
-    const std::string_view suffix = key.substr(open + 1);
-    if (name.empty() || name.find(']') != std::string_view::npos || suffix.empty() || suffix.back() != ']' ||
-        suffix.find_first_of("[]") != suffix.size() - 1) {
-        return "a key whose brackets its owner rejects";
-    }
-    if (name.back() == ' ' || name.back() == '\t') {
-        return "a key whose brackets its owner reads otherwise";  // PHP: "k [x]" is "k[x]"
-    }
-    const std::string_view inside = suffix.substr(0, suffix.size() - 1);
-    if (d.keySuffix == IniDialect::KeySuffix::locale) {
-        return std::all_of(inside.begin(), inside.end(), is_locale_byte)
-                   ? nullptr
-                   : "a key whose locale its owner rejects";
-    }
-    // PHP drops blanks after '[' and resolves quotes inside the brackets.
-    if ((!inside.empty() && (inside.front() == ' ' || inside.front() == '\t')) ||
-        inside.find_first_of("\"'") != std::string_view::npos) {
-        return "a key whose brackets its owner reads otherwise";
-    }
-    return nullptr;
-}
-
 // The header in `line` (trimmed, starting with '['), or false when the
 // dialect does not read it as one.
 bool scan_header(IniLine& out, std::string_view line, const IniDialect& d) {
@@ -330,7 +234,7 @@ bool scan_header(IniLine& out, std::string_view line, const IniDialect& d) {
         std::string_view after = line.substr(close + 1);
         after = after.substr(0, find_any(after, d.commentChars));
         after = after.substr(std::min(after.find_first_not_of(" \t"), after.size()));
-        const char* problem = bare_line_problem(after, d);
+        const char* problem = detail::bareLineProblem(after, d);
         if (after.find_first_of("=[") != std::string_view::npos) {
             problem = "a key or header after a header's ']', on the same line";
         }
@@ -487,8 +391,8 @@ template <typename Rules, typename Blank>
         if (whole.empty()) {
             return;
         }
-        if (const char* problem =
-                bare_line_problem(first.substr(0, offset(whole, first.data()) + whole.size()), d.dialect());
+        if (const char* problem = detail::bareLineProblem(
+                first.substr(0, offset(whole, first.data()) + whole.size()), d.dialect());
             problem != nullptr) {
             out.problem = problem;
             return;
@@ -510,7 +414,7 @@ template <typename Rules, typename Blank>
         return;
     }
     const std::string_view written = first.substr(0, offset(whole, first.data()) + delimiter);
-    if (const char* problem = key_problem(out.key, written, d.dialect()); problem != nullptr) {
+    if (const char* problem = detail::keyProblem(out.key, written, d.dialect()); problem != nullptr) {
         out.problem = problem;
         return;
     }
@@ -822,25 +726,10 @@ bool IniScanner::next(IniLine& line) {
     return true;
 }
 
-// Whether `line`, the last line of a text without a '\n' after it, ends in
-// a reserved word followed by nothing but blanks: PHP reads such a last
-// word as a name, though anywhere else it rejects it.
-bool ends_in_final_word(std::string_view line, const IniDialect& d) {
-    const std::size_t tab = line.rfind('\t');
-    const std::string_view before = tab == std::string_view::npos ? std::string_view() : line.substr(0, tab);
-    std::string_view last = tab == std::string_view::npos ? line : line.substr(tab + 1);
-    if (tab != std::string_view::npos) {
-        last = last.substr(std::min(last.find_first_not_of(' '), last.size()));
-    }
-    const std::size_t end = last.find_last_not_of(' ');
-    return end != std::string_view::npos && is_reserved(last.substr(0, end + 1), d) &&
-           !holds_reserved_statement(before, d);
-}
-
 void IniScanner::nextOfDialect(IniLine& line, std::size_t end) {
     classify(line, text_.substr(pos_, end - pos_), text_.data(), dialect_, false);
-    if (line.problem == reservedLineProblem && line.kind == IniLineKind::other && end == text_.size() &&
-        ends_in_final_word(text_.substr(pos_, end - pos_), dialect_)) {
+    if (line.problem == detail::reservedLineProblem && line.kind == IniLineKind::other &&
+        end == text_.size() && detail::endsInFinalWord(text_.substr(pos_, end - pos_), dialect_)) {
         line.problem = nullptr;
     }
     if (line.kind == IniLineKind::key && dialect_.continuation != IniDialect::Continuation::none) {
