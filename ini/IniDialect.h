@@ -65,8 +65,8 @@ struct INI_API IniDialect {
     bool indentedHeaderIsError = false;  // a header after blanks
     // With indentedHeaderIsError: an indentation holding a tab is allowed.
     bool tabIndentsHeaders = false;
-    // Anything but blanks or a comment after a header's ']' is rejected
-    // (the owner reads it as further statements).
+    // The owner reads what follows a header's ']' as further statements: a
+    // key or header there, or a name it would reject alone, is rejected.
     bool textAfterHeaderIsError = false;
     bool emptySectionIsError = false;  // "[]"
     bool trimSectionNames = false;     // blanks at the end of a name are dropped

@@ -568,7 +568,12 @@ std::string valueOf(const IniLine& line, const IniDialect& d) {
         }
         return std::string(trim(joined, blank));
     }
-    if (d.continuation == IniDialect::Continuation::backslash && continues(value)) {
+    // A backslash that ends the last line of the text still continues it,
+    // onto nothing; one with blanks after it is text. What follows the
+    // value on its line (a CR, or those blanks) is in the scanned text.
+    const std::size_t after = line.end - line.valueEnd;
+    if (d.continuation == IniDialect::Continuation::backslash && continues(value) &&
+        (after == 0 || (after == 1 && value.data()[value.size()] == '\r'))) {
         value = rtrim(value.substr(0, value.size() - 1), blank);
     }
     if (d.quotes == IniDialect::Quotes::php || d.quotes == IniDialect::Quotes::mysql) {
