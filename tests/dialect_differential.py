@@ -244,7 +244,9 @@ OWNER_FORMS = {
     "desktop": ["Name[de]=x", "Name[sr@latin]=y", "Name[]=z", "key[=1", "k]=1", "foo [de] =1", "Name[de]x=1",
                 "Name[d e]=1", "[]", "Icon=a\r", "a b=1"],
     "python": ["user:", "user:\n    a\n    b", "user =\n\tx", "k = a\n \n  b"],
-    "mysql": ["k = x\udca0", "k = \udca0y", "k=" + "x" * 4093, "k=" + "x" * 4092, "k = 'x\xa0'"],
+    # (long lines rarely: a file holding one is rejected on purpose)
+    "mysql": ["k = x\udca0", "k = \udca0y", "k = 'x\xa0'", "k = a\\nb", "k = 'a\\nb'"] * 3
+             + ["k=" + "x" * 4092, "k=" + "x" * 4093],
 }
 
 
