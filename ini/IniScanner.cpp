@@ -551,8 +551,10 @@ std::string valueOf(const IniLine& line, const IniDialect& d) {
                 joined += firstLine ? "" : "\n";
                 joined += part;
             } else if (!comment) {
+                // A backslash ending the last line continues onto nothing
+                // (the end of the text, or an empty line an edit put after).
                 const std::string_view appended = without_cr(physical);
-                const bool more = newline != std::string_view::npos && continues(appended);
+                const bool more = continues(appended);
                 joined += more ? appended.substr(0, appended.size() - 1) : appended;
                 joined += more ? " " : "";
             }

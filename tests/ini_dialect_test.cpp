@@ -124,6 +124,7 @@ TEST(Dialect, ReadsAsTheOwner) {
         {"systemd", "[s]\nc=1\\ \nd=2\n", "s", "c", "1\\", {"1\\"}},
         {"systemd", "[s]\nc=1 \\", "s", "c", "1", {"1"}},  // continued onto the end of the text
         {"systemd", "[s]\r\nc=1 \\\r\n", "s", "c", "1", {"1"}},
+        {"systemd", "[s]\nc=1 \\\n 2 \\", "s", "c", "1   2", {"1   2"}},  // the last backslash too
         {"systemd", "[s]\nc=x \\\n\t y \n", "s", "c", "x  \t y", {"x  \t y"}},
         {"systemd",
          "[Service]\nEnvironment=A=1\nEnvironment=\nEnvironment=B=2\nEnvironment=C=3\n",
