@@ -640,6 +640,12 @@ IniEditResult IniEditor::delSection(std::string_view section) {
     target.headers.clear();
     target.keyLines = 0;
     target.lastKey = noLine;
+    // The comment lines kept from the section's regions now belong to the
+    // section before them: every section's commented-out keys are read anew.
+    for (auto& [name, entry] : index.sections) {
+        entry.commentedOut.reset();
+        entry.commentedOutRead = false;
+    }
     IniEditResult result = finishDeletion(eol);
     if (check && otherValues(index_->text(), index_->dialect, section, std::nullopt) != othersBefore) {
         reindex(&before);

@@ -166,6 +166,16 @@ TEST(EditorDelete, KeysAndSections) {
          [](IniEditor& e) { return e.delSection(""); }, "; c\n[s]\nx=1\n"},
         {"absent section", "[a]\n", [](IniEditor& e) { return e.delSection("b"); }, "[a]\n",
          IniEditStatus::absent},
+        // The commented-out key kept at the end no longer belongs to [s]: a
+        // key set in the section made anew goes there, not after it.
+        {"commented-out keys of a deleted section", "[s]\nx = 1\n;k = 1\n",
+         [](IniEditor& e) {
+             e.write("s", "y", "1");  // reads the commented-out keys of [s]
+             e.delSection("s");
+             e.write("s", "y", "1");
+             return e.write("s", "k", "2");
+         },
+         ";k = 1\n[s]\ny = 1\nk = 2\n"},
         // The marks that start a text are skipped: a line that starts with
         // one keeps an empty line before it, so it is read as before.
         {"a byte order mark brought to the start", "top=1\n\xEF\xBB\xBF[b]\nj=2\n",
