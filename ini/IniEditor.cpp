@@ -13,7 +13,6 @@
 namespace ini {
 
 using detail::checkedValue;
-using detail::continuationIndentOf;
 using detail::defines;
 using detail::firstLine;
 using detail::furtherLines;
@@ -27,7 +26,6 @@ using detail::OtherValues;
 using detail::readsBack;
 using detail::refused;
 using detail::sectionProblem;
-using detail::spread;
 using detail::trimmedSize;
 using detail::valueCandidates;
 using detail::writtenValue;
@@ -416,10 +414,8 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         };
         // The further lines of a value take the indentation of the key's.
         const auto shaped = [&](const std::string& text) {
-            return text.find('\n') == std::string::npos ||
-                           dialect.continuation != IniDialect::Continuation::indented
-                       ? text
-                       : spread(text, continuationIndentOf(content, dialect), eol);
+            const std::string further = furtherLines(text, content, dialect, eol);
+            return further.empty() ? text : std::string(firstLine(text)) + further;
         };
         std::string replaced = replacedWith(shaped(*written), {});
         if (dialect.quotes != IniDialect::Quotes::classic && !readsBack(replaced, line.key, value, dialect)) {

@@ -111,8 +111,8 @@ namespace {
 // under indented continuation; spread() replaces it by the key's own.
 constexpr std::string_view furtherLineIndent = "    ";
 
-}  // namespace
-
+// `written` (a value as checkedValue gives it) with each further line after
+// `eol` and indented by `indent`, empty lines left empty.
 std::string spread(std::string_view written, std::string_view indent, std::string_view eol) {
     std::size_t newline = written.find('\n');
     std::string out(written.substr(0, newline));
@@ -129,7 +129,10 @@ std::string spread(std::string_view written, std::string_view indent, std::strin
     return out;
 }
 
-std::string continuationIndentOf(std::string_view content, const IniDialect& dialect) {
+// The indentation of the further lines of a value written for the key line
+// `content`: that of its own first continuation line, or four blanks deeper
+// than the key.
+std::string continuation_indent(std::string_view content, const IniDialect& dialect) {
     const std::string_view first = content.substr(0, content.find('\n'));
     const std::size_t depth = indentation(first, dialect);
     for (std::size_t at = content.find('\n'); at != std::string_view::npos; at = content.find('\n', at + 1)) {
@@ -142,6 +145,8 @@ std::string continuationIndentOf(std::string_view content, const IniDialect& dia
     return std::string(first.substr(0, depth)) + std::string(furtherLineIndent);
 }
 
+}  // namespace
+
 std::string_view firstLine(std::string_view written) { return written.substr(0, written.find('\n')); }
 
 std::string furtherLines(std::string_view written, std::string_view keyText, const IniDialect& dialect,
@@ -149,7 +154,7 @@ std::string furtherLines(std::string_view written, std::string_view keyText, con
     const std::size_t newline = written.find('\n');
     return newline == std::string_view::npos || dialect.continuation != IniDialect::Continuation::indented
                ? std::string()
-               : spread(written, continuationIndentOf(keyText, dialect), eol).substr(newline);
+               : spread(written, continuation_indent(keyText, dialect), eol).substr(newline);
 }
 
 std::vector<std::string> valueCandidates(std::string_view value, const IniDialect& dialect) {

@@ -29,15 +29,6 @@ std::string sectionProblem(std::string_view section, const IniDialect& dialect);
 std::string keyLine(std::string_view model, std::string_view key, std::string_view value,
                     const IniDialect& dialect);
 
-// `written` (a value as checkedValue gives it) with each further line after
-// `eol` and indented by `indent`, empty lines left empty.
-std::string spread(std::string_view written, std::string_view indent, std::string_view eol);
-
-// The indentation of the further lines of a value written for the key line
-// `content`: that of its own first continuation line, or four blanks deeper
-// than the key.
-std::string continuationIndentOf(std::string_view content, const IniDialect& dialect);
-
 // The first line of a value as checkedValue gives it.
 std::string_view firstLine(std::string_view written);
 

@@ -1,6 +1,7 @@
 // Parsing iniedit's command line (Options.h), with the usage text.
 #include "Options.h"
 
+#include "Files.h"
 #include "IniTypes.h"
 #include "IniVersion.h"
 #include "Status.h"
@@ -224,8 +225,8 @@ Options parseArguments(int argc, char** argv) {
     if (options.nulSeparated && options.verb != "list") {
         fail(usageError, "-0 is for list");
     }
-    if (options.file == "-" && options.verb == "batch") {
-        fail(usageError, "batch reads its operations from standard input, so FILE cannot be -");
+    if (options.verb == "batch" && (options.file == "-" || descriptorPath(options.file) == 0)) {
+        fail(usageError, "batch reads its operations from standard input, so FILE cannot be " + options.file);
     }
     return options;
 }

@@ -105,10 +105,6 @@ int run(const Options& options) {
     // do not wait on whoever writes the operations.
     std::string operations;
     if (options.verb == "batch") {
-        if (descriptorPath(options.file) == 0) {
-            fail(usageError,
-                 "batch reads its operations from standard input, so FILE cannot be " + options.file);
-        }
         operations = readAll(0, "standard input");
     }
     Source source = openSource(options);
