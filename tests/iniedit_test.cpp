@@ -120,12 +120,22 @@ protected:
         }
         PROCESS_INFORMATION process{};
         const std::wstring directory = dir_.wstring();
-        const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                              directory.c_str(), &startup, &process);
+        // Under wine, with many processes starting at once, a start can
+        // fail for a moment: it is tried again for about a second.
+        BOOL started = FALSE;
+        DWORD code = 0;
+        for (int attempt = 0; attempt < 20 && started == FALSE; ++attempt) {
+            started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                       directory.c_str(), &startup, &process);
+            if (started == FALSE) {
+                code = ::GetLastError();
+                ::Sleep(50);
+            }
+        }
         for (const HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
             ::CloseHandle(h);
         }
-        EXPECT_TRUE(started) << "cannot start " << INIEDIT_PATH;
+        EXPECT_TRUE(started) << "cannot start " << INIEDIT_PATH << " (error " << code << ")";
         if (started) {
             ::CloseHandle(process.hThread);
         }
