@@ -18,6 +18,9 @@
 // - after a section's deletion its keys are gone and every key of the other
 //   sections reads as before (those seen through the default section aside,
 //   when that is the one deleted);
+// - after a list of values is set the key holds exactly them (in any
+//   order, when it held them before); after a key is made one without a
+//   value it reads as one; after a section is made sure of it exists;
 // - an edit never makes the owner reject a text it accepted;
 // - every finding of diagnose() lies inside the text, its line and column
 //   are those of its first byte, and a rejected line is one problems()
@@ -116,10 +119,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int step = 0; step < 16 && !in.empty(); ++step) {
         const std::string before = editor.text();
         Reading othersBefore = everyValue(editor);
-        const std::uint8_t op = in.byte() % 12;
+        const std::uint8_t op = in.byte() % 15;
         const std::string section = in.name();
         const std::string key = in.name();
         const std::string value = in.byte() % 2 == 0 ? in.name() : in.text(16);
+        const std::vector<std::string> list{value, in.name()};
         ini::IniEditResult result;
         switch (op) {
         case 0:
@@ -156,12 +160,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 10:
             result = editor.setSectionComment(section, value);
             break;
-        default:
+        case 11:
             result = editor.writeInt(section, key, static_cast<std::int64_t>(value.size()) - 8);
+            break;
+        case 12:
+            result = editor.writeValues(section, key, list);
+            break;
+        case 13:
+            result = editor.writeNoValue(section, key);
+            break;
+        default:
+            result = editor.addSection(section);
             break;
         }
         const std::string what = dialect.name + ": op " + std::to_string(op) + " on [" + section + "] " +
-                                 key + " = " + value + "\n" + before + "\n=>\n" + editor.text();
+                                 key + " = " + value + " (list: " + list[0] + " | " + list[1] + ")\n" +
+                                 before + "\n=>\n" + editor.text();
         if (result.status != ini::IniEditStatus::changed) {
             fuzz::require(editor.text() == before, "an edit that changes nothing leaves the text", what);
         }
@@ -226,14 +240,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             case 10:
                 break;
-            default:
+            case 11:
                 fuzz::require(reread.read(section, key, "\x01") ==
                                   ini::formatInt(static_cast<std::int64_t>(value.size()) - 8),
                               "a typed write reads back", what);
                 break;
+            case 12: {
+                auto held = values;
+                auto wanted = list;
+                std::sort(held.begin(), held.end());
+                std::sort(wanted.begin(), wanted.end());
+                fuzz::require(held == wanted, "a key holds the list of values set", what);
+                if (result.status == ini::IniEditStatus::changed) {
+                    fuzz::require(values == list, "a list set anew is in its order", what);
+                }
+                break;
+            }
+            case 13:
+                fuzz::require(reread.hasNoValue(section, key), "a key set without a value has none", what);
+                break;
+            default:
+                fuzz::require(reread.sectionExists(section) || section.empty(),
+                              "a section made sure of exists", what);
+                break;
             }
         }
-        if (op <= 6 || op == 11) {
+        if (op <= 6 || op == 11 || op == 12 || op == 13) {
             forget(othersBefore, dialect, section, key);
             forget(othersAfter, dialect, section, key);
         }

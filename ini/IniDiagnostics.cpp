@@ -149,6 +149,9 @@ private:
                 finding(IniFindingKind::keyAboveFirstHeader, keyBegin, keyEnd,
                         "key " + quoted(line.key) + " is above the first header, outside every section"));
         }
+        if (!line.key.empty() && (line.key.front() == '#' || line.key.front() == ';')) {
+            add(IniFindingKind::commentedKey, keyBegin, keyBegin + 1, commentedKeyMessage(line.key));
+        }
         if (!line.hasValue && !line.setsInlineComment) {
             // Only a quoted value can leave a line without a value although
             // it holds one: a quote left open, or text after the closing one.
@@ -193,6 +196,22 @@ private:
             add(IniFindingKind::blanksInsideQuotes, blanks, line.valueEnd - 1,
                 "blanks before the closing quote are part of the value");
         }
+    }
+
+    // A key that starts with a comment character of other rules was most
+    // likely commented out: the message names the rules that read it so.
+    static std::string commentedKeyMessage(std::string_view key) {
+        std::string presets;
+        for (const std::string& name : IniDialect::presetNames()) {
+            IniDialect preset;
+            if (IniDialect::byName(name, preset) && preset.isComment(key.front())) {
+                presets += (presets.empty() ? "" : ", ") + name;
+            }
+        }
+        return "key " + quoted(key) + " starts with '" + std::string(1, key.front()) +
+               "', which starts a comment under the dialects " + presets +
+               " (or with the comment characters \"" + std::string(1, key.front()) +
+               "\"): was it commented out?";
     }
 
     // Whether anything but blanks and a CR follows a line's value.
@@ -288,6 +307,8 @@ const char* findingName(IniFindingKind kind) {
         return "comment-char-in-value";
     case IniFindingKind::blanksInsideQuotes:
         return "blanks-inside-quotes";
+    case IniFindingKind::commentedKey:
+        return "commented-key";
     }
     return "unknown";
 }

@@ -33,6 +33,7 @@ enum class IniFindingKind {
     commentCharInValue,   // a comment character that cuts a value, or one that is text where it looks like a
                           // comment
     blanksInsideQuotes,   // blanks before a closing quote, which are part of the value
+    commentedKey,         // a key starting with '#' or ';': a comment under other rules
 };
 
 struct IniFinding {

@@ -48,6 +48,14 @@ bool IniDialect::rejectsLines() const {
            !reservedWords.empty() || tabsSeparateStatements || crBreaksLines || maxLineLength != 0;
 }
 
+bool IniDialect::isListKey(std::string_view key) const {
+    if (listKeySuffix && key.size() >= 2 && key.substr(key.size() - 2) == "[]") {
+        return true;
+    }
+    return std::any_of(listKeys.begin(), listKeys.end(),
+                       [&](const std::string& k) { return sameKey(k, key); });
+}
+
 bool IniDialect::sameKey(std::string_view a, std::string_view b) const {
     return caseInsensitiveKeys ? equalsIgnoringCase(a, b) : a == b;
 }
@@ -103,6 +111,8 @@ IniDialect IniDialect::php() {
     d.reservedWords = {"true", "on", "yes", "false", "off", "no", "none", "null"};
     d.tabsSeparateStatements = true;
     d.crBreaksLines = true;
+    d.listKeys = {"extension", "zend_extension"};
+    d.listKeySuffix = true;
     return d;
 }
 
@@ -142,6 +152,7 @@ IniDialect IniDialect::desktop() {
     d.emptySectionIsError = true;
     d.keySuffix = KeySuffix::locale;
     d.keysRepeat = false;
+    d.blanksAroundNewDelimiter = false;
     return d;
 }
 
@@ -156,6 +167,7 @@ IniDialect IniDialect::systemd() {
     d.headers = Headers::wholeLine;
     d.emptyKeyIsError = true;
     d.crBreaksLines = true;
+    d.blanksAroundNewDelimiter = false;
     return d;
 }
 
@@ -167,6 +179,73 @@ bool IniDialect::byName(std::string_view name, IniDialect& out) {
         }
     }
     return false;
+}
+
+namespace {
+
+bool endsWith(std::string_view s, std::string_view end) {
+    return s.size() >= end.size() && s.substr(s.size() - end.size()) == end;
+}
+
+// The unit types whose files and drop-in directories systemd reads, and
+// the network files of its network daemons.
+constexpr std::string_view unitSuffixes[] = {".service", ".socket",  ".timer",  ".mount", ".automount",
+                                             ".swap",    ".path",    ".target", ".slice", ".scope",
+                                             ".device",  ".network", ".netdev", ".link",  ".nspawn"};
+
+}  // namespace
+
+IniDialect IniDialect::forPath(std::string_view path, std::string* why) {
+    // The directories above the file, nearest first, and its own name.
+    std::vector<std::string_view> parts;
+    for (std::size_t at = 0; at <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', at), path.size());
+        if (slash > at) {
+            parts.push_back(path.substr(at, slash - at));
+        }
+        at = slash + 1;
+    }
+    const std::string_view name = parts.empty() ? std::string_view{} : parts.back();
+    const std::string_view parent = parts.size() < 2 ? std::string_view{} : parts[parts.size() - 2];
+    const auto under = [&](std::string_view directory) {
+        return parts.size() >= 2 && std::find(parts.begin(), parts.end() - 1, directory) != parts.end() - 1;
+    };
+    const auto chosen = [&](IniDialect (*make)(), const std::string& rule) {
+        if (why != nullptr) {
+            *why = rule;
+        }
+        return make();
+    };
+    for (const std::string_view suffix : unitSuffixes) {
+        if (endsWith(name, suffix)) {
+            return chosen(systemd, "a unit file (*" + std::string(suffix) + ")");
+        }
+        if (endsWith(parent, std::string(suffix) + ".d") && endsWith(name, ".conf")) {
+            return chosen(systemd, "a drop-in (*" + std::string(suffix) + ".d/*.conf)");
+        }
+    }
+    if (endsWith(name, ".conf") && under("systemd")) {
+        return chosen(systemd, "a *.conf file under a systemd directory");
+    }
+    if (endsWith(name, ".desktop") || endsWith(name, ".directory") || name == "mimeapps.list") {
+        return chosen(desktop, "a desktop entry or key file (*.desktop, *.directory, mimeapps.list)");
+    }
+    if (name == "php.ini" || (name.substr(0, 4) == "php-" && endsWith(name, ".ini"))) {
+        return chosen(php, "PHP's configuration (php.ini, php-*.ini)");
+    }
+    if (endsWith(name, ".ini") && parent == "conf.d" && under("php")) {
+        return chosen(php, "a PHP scan directory (php/.../conf.d/*.ini)");
+    }
+    if (endsWith(name, ".cnf")) {
+        return chosen(mysql, "a MariaDB/MySQL option file (*.cnf)");
+    }
+    for (const std::string_view tool :
+         {"setup.cfg", "tox.ini", "pytest.ini", ".flake8", "mypy.ini", ".coveragerc", "pip.conf"}) {
+        if (name == tool) {
+            return chosen(python, "a Python tool's configuration (" + std::string(tool) + ")");
+        }
+    }
+    return chosen([] { return classic(); }, "no rule matches the file name");
 }
 
 std::vector<std::string> IniDialect::presetNames() {

@@ -126,6 +126,14 @@ struct INI_API IniDialect {
     char directiveChar = '\0';
     // Blanks trimmed around names and values, besides ' ', '\t' and '\r'.
     std::string extraBlanks;
+    // How a new key line is written when no key line of the text shows a
+    // style: "KEY = VALUE", or "KEY=VALUE" as the owner's own files are.
+    bool blanksAroundNewDelimiter = true;
+    // Keys whose every line the owner keeps as one more item of a list
+    // (PHP's extension=, and "k[]"); other keys hold one value, the one a
+    // lookup returns.
+    std::vector<std::string> listKeys;
+    bool listKeySuffix = false;  // a key ending in "[]" is a list
 
     // Replaces the full-line and inline comment characters by `chars`.
     void setCommentChars(std::string_view chars);
@@ -135,6 +143,8 @@ struct INI_API IniDialect {
     // Whether any rule can make the owner reject a line.
     bool rejectsLines() const;
     bool sameKey(std::string_view a, std::string_view b) const;
+    // Whether the owner keeps every line of `key` as an item of a list.
+    bool isListKey(std::string_view key) const;
 
     // This library's own format, with `commentChar` as its comment character.
     static IniDialect classic(char commentChar = ';');
@@ -152,6 +162,11 @@ struct INI_API IniDialect {
     // The preset called `name`; false when there is none.
     static bool byName(std::string_view name, IniDialect& out);
     static std::vector<std::string> presetNames();
+    // The preset whose owner reads a file at `path`, by its name and the
+    // directories above it (a unit file or a drop-in is systemd's, my.cnf is
+    // MariaDB's ...), classic for any other; `why` (when not null) gets the
+    // rule that chose it.
+    static IniDialect forPath(std::string_view path, std::string* why = nullptr);
 
 private:
     static bool is_one_of(char c, const std::string& set) {

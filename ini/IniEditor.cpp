@@ -96,9 +96,18 @@ IniRead<bool> IniEditor::readBool(std::string_view section, std::string_view key
 }
 
 std::vector<std::string> IniEditor::values(std::string_view section, std::string_view key) const {
+    std::vector<std::string> found;
+    for (auto& value : valueLines(section, key)) {
+        found.push_back(value ? std::move(*value) : std::string());
+    }
+    return found;
+}
+
+std::vector<std::optional<std::string>> IniEditor::valueLines(std::string_view section,
+                                                              std::string_view key) const {
     Index& index = *index_;
     index.readAll();
-    std::vector<std::string> found;
+    std::vector<std::optional<std::string>> found;
     if (const Index::Key* entry = index.findKey(section, key)) {
         for (LineId id = entry->first; id != noLine; id = index.lines[id].nextOfKey) {
             const IniLine line = index.scan(id);
@@ -108,14 +117,16 @@ std::vector<std::string> IniEditor::values(std::string_view section, std::string
             std::string value = valueOf(line, index.dialect);
             if (value.empty() && index.dialect.emptyValueResetsList) {
                 found.clear();
+            } else if (line.noValue) {
+                found.emplace_back();
             } else {
-                found.push_back(std::move(value));
+                found.emplace_back(std::move(value));
             }
         }
     }
     if (found.empty() && !index.dialect.defaultSection.empty() &&
         !index.dialect.sameSection(section, index.dialect.defaultSection) && index.sectionExists(section)) {
-        return values(index.dialect.defaultSection, key);
+        return valueLines(index.dialect.defaultSection, key);
     }
     return found;
 }
@@ -443,7 +454,6 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
         return {IniEditStatus::changed, {}};
     }
 
-    const std::string carriageReturn = eol.size() == 2 ? "\r" : "";
     Index::Section* target = index.indexedSection(section);
     // Keys of "" go above the first header when "" has key lines or no
     // header of its own; other keys go into the first occurrence of their
@@ -514,26 +524,152 @@ IniEditResult IniEditor::place(std::string_view section, std::string_view key, s
     }
     const LineId model = index.lastKeyLine();
     const std::string modelText(model == noLine ? std::string_view{} : index.lines[model].content);
+    Index::Section& added = index.sectionOf(index.scan(appendSection(section)).section);
+    std::string line = keyLine(modelText, key, firstLine(*written), dialect);
+    line += furtherLines(*written, line, dialect, eol);
+    const LineId id = index.newLine(ended(line), true);
+    index.insertAfter(id, index.tail);
+    index.addKeyLine(added, index.scan(id).key, id);
+    added.lastKey = id;
+    return {IniEditStatus::changed, {}};
+}
+
+std::size_t IniEditor::appendSection(std::string_view section) {
+    Index& index = *index_;
+    const std::string_view eol = index.lineEnding();
     if (index.tail != noLine && !index.lines[index.tail].newline) {
         index.terminate(index.tail, eol);
     }
     index.closeContinuation(index.tail, eol);
+    // A blank line before the header when the text separates its sections so.
+    const std::string carriageReturn = eol.size() == 2 ? "\r" : "";
     if (index.tail != noLine && index.blankBeforeHeader > 0 && !index.lines[index.tail].blank) {
         index.insertAfter(index.newLine(carriageReturn, true), index.tail);
     }
     const LineId header = index.newLine("[" + std::string(section) + "]" + carriageReturn, true);
     index.insertAfter(header, index.tail);
-    std::string line = keyLine(modelText, key, firstLine(*written), dialect);
-    line += furtherLines(*written, line, dialect, eol);
-    const LineId id = index.newLine(ended(line), true);
-    index.insertAfter(id, index.tail);
     // A new name, or one whose section was deleted: either way its keys
     // need no reading.
-    Index::Section* added = &index.sectionOf(index.scan(header).section);
-    added->indexed = true;
-    added->headers.push_back(header);
-    index.addKeyLine(*added, index.scan(id).key, id);
-    added->lastKey = id;
+    Index::Section& added = index.sectionOf(index.scan(header).section);
+    added.indexed = true;
+    added.headers.push_back(header);
+    return header;
+}
+
+IniEditResult IniEditor::addSection(std::string_view section) {
+    if (index_->sectionExists(section) || section.empty()) {
+        return {IniEditStatus::unchanged, {}};
+    }
+    index_->readAll();
+    if (const std::string reason = sectionProblem(section, index_->dialect); !reason.empty()) {
+        return refused(reason);
+    }
+    appendSection(section);
+    return {IniEditStatus::changed, {}};
+}
+
+bool IniEditor::hasNoValue(std::string_view section, std::string_view key) const {
+    const auto found = index_->readingLine(section, key);
+    return found && found->second.noValue;
+}
+
+IniEditResult IniEditor::writeNoValue(std::string_view section, std::string_view key) {
+    Index& index = *index_;
+    const IniDialect& dialect = index.dialect;
+    if (dialect.noDelimiter != IniDialect::NoDelimiter::noValue) {
+        return refused("its owner has no keys without a value");
+    }
+    // An absent key is placed as set places it, with a stand-in value that
+    // the bare line then replaces.
+    auto found = index.readingLine(section, key);
+    if (found && found->second.noValue) {
+        return {IniEditStatus::unchanged, {}};
+    }
+    std::optional<std::string> before;
+    if (!found || !dialect.sameSection(index.sectionOfLine(found->first), section)) {
+        before = text();
+        if (IniEditResult placed = place(section, key, "1", Placement::readLine);
+            placed.status == IniEditStatus::refused) {
+            return placed;
+        }
+        found = index_->readingLine(section, key);
+    }
+    // The key as spelled and its indentation stay; the delimiter and the
+    // value go, and an inline comment stays when the bare line still reads
+    // as the key with it.
+    const std::string_view content = index.lines[found->first].content;
+    const IniLine& line = found->second;
+    const std::size_t keyEnd = static_cast<std::size_t>(line.key.data() - content.data()) + line.key.size();
+    const std::size_t lineEnd = content.size() - (!content.empty() && content.back() == '\r' ? 1 : 0);
+    std::string bare(content.substr(0, keyEnd));
+    if (line.commentEnd > line.commentBegin) {
+        std::string commented =
+            bare + " " + std::string(content.substr(line.commentBegin, lineEnd - line.commentBegin));
+        const IniLine scanned = scanLine(commented, dialect);
+        if (scanned.kind == IniLineKind::key && scanned.noValue && scanned.key == line.key) {
+            bare = std::move(commented);
+        }
+    }
+    bare += content.substr(lineEnd);
+    const IniLine scanned = scanLine(bare, dialect);
+    if (scanned.kind != IniLineKind::key || !scanned.noValue || !dialect.sameKey(scanned.key, key) ||
+        scanned.problem != nullptr) {
+        if (before) {
+            reindex(&*before);
+        }
+        return refused("the key would not read back as a key without a value");
+    }
+    index.setContent(found->first, std::move(bare));
+    return {IniEditStatus::changed, {}};
+}
+
+IniEditResult IniEditor::writeValues(std::string_view section, std::string_view key,
+                                     const std::vector<std::string>& values) {
+    std::string reason;
+    for (const std::string& value : values) {
+        if (!checkedValue(key, value, index_->dialect, reason)) {
+            return refused(reason);
+        }
+        if (value.empty() && index_->dialect.emptyValueResetsList) {
+            return refused("an empty value would drop the values before it from the list");
+        }
+    }
+    if (values.empty()) {
+        const IniEditResult result = delKey(section, key);
+        return result.status == IniEditStatus::absent ? IniEditResult{} : result;
+    }
+    if (values.size() > 1 && !index_->dialect.keysRepeat) {
+        return refused("its owner keeps one value per key");
+    }
+    // Holding the same values in another order counts as done, as
+    // configuration management compares lists.
+    const std::vector<std::string> current = this->values(section, key);
+    std::vector<std::string> have = current;
+    std::vector<std::string> want = values;
+    std::sort(have.begin(), have.end());
+    std::sort(want.begin(), want.end());
+    if (have == want && keyExists(section, key) && !hasNoValue(section, key)) {
+        return {IniEditStatus::unchanged, {}};
+    }
+    // Values already there in order keep their lines; the rest follow.
+    // Should the owner refuse one of them, the text is put back whole.
+    const std::string before = text();
+    std::size_t kept = current.size();
+    if (current.empty() || current.size() >= values.size() ||
+        !std::equal(current.begin(), current.end(), values.begin())) {
+        IniEditResult first = writeAll(section, key, values.front());
+        if (first.status == IniEditStatus::refused) {
+            return first;
+        }
+        kept = 1;
+    }
+    for (std::size_t i = kept; i < values.size(); ++i) {
+        IniEditResult added = add(section, key, values[i]);
+        if (added.status == IniEditStatus::refused) {
+            reindex(&before);
+            return added;
+        }
+    }
     return {IniEditStatus::changed, {}};
 }
 

@@ -106,6 +106,9 @@ public:
     // Every value of `key` in text order (after the last empty one where
     // the dialect resets lists so); empty when the key is absent.
     std::vector<std::string> values(std::string_view section, std::string_view key) const;
+    // The same values, a key without a value (mysql's bare "key" line) as
+    // std::nullopt.
+    std::vector<std::optional<std::string>> valueLines(std::string_view section, std::string_view key) const;
     // The lines the dialect's owner rejects, in order; none under classic.
     std::vector<IniProblem> problems() const;
     bool keyExists(std::string_view section, std::string_view key) const;
@@ -151,6 +154,19 @@ public:
                               int significantDigits = 0);
     IniEditResult writeBool(std::string_view section, std::string_view key, bool value);
 
+    // Makes `key` a key without a value (a line of the key name alone) where
+    // the dialect has such keys: the line read() reads loses its delimiter
+    // and value, keeping its spelling, indentation and any inline comment;
+    // an absent key gets such a line where write() would add one. Refused
+    // under a dialect without such keys.
+    IniEditResult writeNoValue(std::string_view section, std::string_view key);
+    // Whether the line read() reads for `key` is a key without a value.
+    bool hasNoValue(std::string_view section, std::string_view key) const;
+    // Adds a header for `section` at the end of the text, in the text's
+    // style, when the section does not exist; unchanged when it does (and
+    // for "", which needs no header). Refused for a name write() refuses.
+    IniEditResult addSection(std::string_view section);
+
     // Removes every key line of `key` in `section`, so that the key is gone;
     // the comment lines right above each go too when `withComment` is set.
     // Absent when no line of the key holds anything after its '='. Should
@@ -169,6 +185,15 @@ public:
     IniEditResult add(std::string_view section, std::string_view key, std::string_view value);
     // Sets the line read() reads to `value` and removes the key's other lines.
     IniEditResult writeAll(std::string_view section, std::string_view key, std::string_view value);
+    // Makes `key` hold exactly `values`, in this order: values already there
+    // in that order keep their lines, else the line read() reads takes the
+    // first and the others follow it; an empty list deletes the key.
+    // Unchanged when the key holds the same values in any order. Refused, with
+    // nothing changed, as write() is, for more than one value where the
+    // owner keeps one value per key, and for an empty value where it resets
+    // the list.
+    IniEditResult writeValues(std::string_view section, std::string_view key,
+                              const std::vector<std::string>& values);
     // Removes the lines of `key` whose value is `value`; absent when none is.
     IniEditResult delValue(std::string_view section, std::string_view key, std::string_view value);
 
@@ -216,6 +241,10 @@ private:
                         Placement placement);
 
     IniEditResult finishDeletion(std::string_view eol);
+    // Appends a header of `section` (after a blank line where the text puts
+    // one before its headers) and registers the new section; gives the
+    // header's line.
+    std::size_t appendSection(std::string_view section);
     // Replaces the comment lines above the line `target` of the index.
     IniEditResult replaceComment(std::size_t target, std::string_view text);
     // Indexes the text anew after an edit that changed which lines are

@@ -89,7 +89,7 @@ std::string keyLine(std::string_view model, std::string_view key, std::string_vi
                     const IniDialect& dialect) {
     model = model.substr(0, model.find('\n'));
     std::string out;
-    bool spaced = true;
+    bool spaced = dialect.blanksAroundNewDelimiter;
     char delimiter = dialect.delimiters.empty() ? '=' : dialect.delimiters.front();
     if (!model.empty()) {
         out.assign(model.substr(0, indentation(model, dialect)));

@@ -147,6 +147,11 @@ def verify(f, data, dialect):
             and quote in content[:column] else "no blanks before a closing quote"
     if kind == "rejected":
         return None if not content[:column].strip(b" \t") else "not at the start of a line"
+    if kind == "commented-key":
+        # The line's first byte after its indentation is '#' or ';', which
+        # this dialect does not read as a comment.
+        return None if span in (b"#", b";") and not content[:column].strip(b" \t") \
+            and span[0] not in comments else "not a key starting with a comment character"
     return "unknown kind " + kind
 
 

@@ -28,6 +28,38 @@ IniDialect preset(const std::string& name) {
     return dialect;
 }
 
+// Which preset reads a file, by its path.
+TEST(Dialect, ChosenFromTheFileName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/etc/systemd/system/nginx.service", "systemd"},
+        {"nginx.service.d/override.conf", "systemd"},
+        {"/etc/systemd/journald.conf", "systemd"},
+        {"/etc/systemd/journald.conf.d/50-size.conf", "systemd"},
+        {"/etc/systemd/network/10-eth.network", "systemd"},
+        {"x.timer", "systemd"},
+        {"journald.conf", "classic"},  // no systemd directory above it
+        {"/usr/share/applications/firefox.desktop", "desktop"},
+        {"~/.config/mimeapps.list", "desktop"},
+        {"/etc/php/8.2/cli/php.ini", "php"},
+        {"php-fpm.ini", "php"},
+        {"/etc/php/8.2/cli/conf.d/20-calendar.ini", "php"},
+        {"/etc/other/conf.d/20-calendar.ini", "classic"},
+        {"/etc/mysql/my.cnf", "mysql"},
+        {"/etc/mysql/mariadb.conf.d/50-server.cnf", "mysql"},
+        {"setup.cfg", "python"},
+        {"project/tox.ini", "python"},
+        {".flake8", "python"},
+        {"/etc/pip.conf", "python"},
+        {"config.ini", "classic"},
+        {"", "classic"},
+    };
+    for (const auto& [path, expected] : cases) {
+        std::string why;
+        EXPECT_EQ(IniDialect::forPath(path, &why).name, expected) << path;
+        EXPECT_FALSE(why.empty()) << path;
+    }
+}
+
 TEST(Dialect, PresetsByName) {
     EXPECT_EQ(IniDialect::presetNames(), (Values{"classic", "python", "php", "mysql", "desktop", "systemd"}));
     IniDialect dialect;
@@ -243,7 +275,7 @@ TEST(Dialect, NamesWithoutCaseKeepTheirSpelling) {
 
 // Each edit of a key with several values: the text before and after.
 TEST(Dialect, MultiValueEdits) {
-    enum class Op { set, setAll, add, delValue, delKey, delSection };
+    enum class Op { set, setAll, add, delValue, delKey, delSection, setValues, noValue, addSection };
     struct Case {
         const char* name;
         const char* dialect;
@@ -332,6 +364,38 @@ TEST(Dialect, MultiValueEdits) {
          IniEditStatus::refused},
         {"a mysql value ending in latin1's blank is quoted", "mysql", "[s]\nk=1\n", "s", "k", Op::set,
          "x\302\240", "[s]\nk=\"x\302\240\"\n", IniEditStatus::changed},
+        // A list of values ("|" separates them here): lines already in order stay.
+        {"a list: values in order keep their lines", "mysql", "[s]\nk = a # first\nj = 1\n", "s", "k",
+         Op::setValues, "a|b", "[s]\nk = a # first\nk = b\nj = 1\n", IniEditStatus::changed},
+        {"a list in another order is done", "mysql", "[s]\nk = a\nk = b\n", "s", "k", Op::setValues, "b|a",
+         "[s]\nk = a\nk = b\n", IniEditStatus::unchanged},
+        {"a list anew: the read line takes the first", "systemd", "[S]\nA=x\nB=1\nA=\nA=y\n", "S", "A",
+         Op::setValues, "p|q", "[S]\nB=1\nA=p\nA=q\n", IniEditStatus::changed},
+        {"a list where the owner keeps one value", "desktop", "[g]\nk=1\n", "g", "k", Op::setValues, "1|2",
+         "[g]\nk=1\n", IniEditStatus::refused},
+        {"a list with an empty value that resets", "systemd", "[S]\nA=x\n", "S", "A", Op::setValues, "p|",
+         "[S]\nA=x\n", IniEditStatus::refused},
+        {"a key without a value, in place", "mysql", "[s]\n  k = 1 # on\nj = 2\n", "s", "k", Op::noValue, "",
+         "[s]\n  k # on\nj = 2\n", IniEditStatus::changed},
+        {"a new key without a value", "mysql", "[s]\nj = 2\n", "s", "k", Op::noValue, "", "[s]\nj = 2\nk\n",
+         IniEditStatus::changed},
+        {"a key already without a value", "mysql", "[s]\nk\n", "s", "k", Op::noValue, "", "[s]\nk\n",
+         IniEditStatus::unchanged},
+        {"no keys without a value in php", "php", "[s]\n", "s", "k", Op::noValue, "", "[s]\n",
+         IniEditStatus::refused},
+        {"a section made sure of, after a blank line as the others", "classic", "[a]\nk = 1\n\n[b]\nj = 2",
+         "c", "", Op::addSection, "", "[a]\nk = 1\n\n[b]\nj = 2\n\n[c]\n", IniEditStatus::changed},
+        {"a section already there", "mysql", "[A]\n", "a", "", Op::addSection, "", "[A]\n",
+         IniEditStatus::unchanged},
+        {"a section the owner could not read", "desktop", "[g]\n", "a]b", "", Op::addSection, "", "[g]\n",
+         IniEditStatus::refused},
+        // Where no line shows a style, new lines are written as the owner's own files are.
+        {"a new unit key is Key=value", "systemd", "[Unit]\n", "Service", "Type", Op::set, "simple",
+         "[Unit]\n[Service]\nType=simple\n", IniEditStatus::changed},
+        {"a new desktop key likewise", "desktop", "[Desktop Entry]\n", "Desktop Entry", "Name", Op::set, "x",
+         "[Desktop Entry]\nName=x\n", IniEditStatus::changed},
+        {"elsewhere, KEY = VALUE", "python", "[s]\n", "s", "k", Op::set, "x", "[s]\nk = x\n",
+         IniEditStatus::changed},
     };
     const std::string longValue(4093, 'x');  // "k=" and it make a line of 4095 bytes
     std::vector<Case> all(std::begin(cases), std::end(cases));
@@ -361,6 +425,31 @@ TEST(Dialect, MultiValueEdits) {
             break;
         case Op::delSection:
             result = editor.delSection(c.section);
+            break;
+        case Op::setValues: {
+            Values values;
+            for (std::string_view rest = c.value;;) {
+                values.emplace_back(rest.substr(0, rest.find('|')));
+                if (rest.find('|') == std::string_view::npos) {
+                    break;
+                }
+                rest.remove_prefix(rest.find('|') + 1);
+            }
+            result = editor.writeValues(c.section, c.key, values);
+            if (c.status != IniEditStatus::refused) {
+                EXPECT_EQ(IniEditor(editor.text(), preset(c.dialect)).values(c.section, c.key).size(),
+                          values.size());
+            }
+            break;
+        }
+        case Op::noValue:
+            result = editor.writeNoValue(c.section, c.key);
+            if (c.status != IniEditStatus::refused) {
+                EXPECT_TRUE(IniEditor(editor.text(), preset(c.dialect)).hasNoValue(c.section, c.key));
+            }
+            break;
+        case Op::addSection:
+            result = editor.addSection(c.section);
             break;
         }
         EXPECT_EQ(result.status, c.status) << result.reason;
@@ -481,6 +570,8 @@ TEST(Diagnostics, FindsEachKindInPlace) {
          {"2:6 mixed-line-endings [\n]", "4:6 no-final-newline []"}},
         {"python", "top = 1\n[s]\n", {"1:1 rejected [top = 1]"}},
         {"desktop", "[Desktop Entry] x\n", {"1:1 rejected [[Desktop Entry] x]"}},
+        // A commented-out key read as a key, where '#' starts no comment.
+        {"classic", "[Journal]\n#Storage=auto\n  #x=1\n", {"2:1 commented-key [#]", "3:3 commented-key [#]"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dialect + std::string(": ") + c.text);
