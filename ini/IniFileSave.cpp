@@ -11,11 +11,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <utility>
 
 namespace ini {
@@ -309,19 +311,46 @@ IniFileLock::~IniFileLock() {
 
 namespace {
 
-// Waits for an exclusive lock on `fd`. flock works whatever the descriptor
-// was opened for, so a file the caller may only read is locked all the same,
-// except where the system emulates it with byte-range locks (NFS): there an
-// exclusive lock needs a descriptor open for writing, and flock fails with
-// EBADF.
-int lock_descriptor(int fd) {
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return errno;
+// Waits for an exclusive lock on `fd`, as `wait` allows: ETIMEDOUT when it
+// gives up. flock works whatever the descriptor was opened for, so a file
+// the caller may only read is locked all the same, except where the system
+// emulates it with byte-range locks (NFS): there an exclusive lock needs a
+// descriptor open for writing, and flock fails with EBADF.
+class LockWaiter {
+public:
+    explicit LockWaiter(const IniLockWait& wait) : wait_(wait), start_(std::chrono::steady_clock::now()) {}
+
+    int lock(int fd) {
+        // Polled, so that the waiting can be reported and given up; the
+        // pause grows to a tenth of a second.
+        auto pause = std::chrono::milliseconds(1);
+        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno != EWOULDBLOCK) {
+                return errno;
+            }
+            const double waited =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+            if (wait_.giveUpAfter >= 0 && waited >= wait_.giveUpAfter) {
+                return ETIMEDOUT;
+            }
+            if (!noticed_ && waited >= wait_.noticeAfter && wait_.notice) {
+                noticed_ = true;
+                wait_.notice();
+            }
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(100));
         }
+        return 0;
     }
-    return 0;
-}
+
+private:
+    const IniLockWait& wait_;
+    std::chrono::steady_clock::time_point start_;
+    bool noticed_ = false;
+};
 
 IniOpenResult open_failed(std::string* error, const std::string& what, int code) {
     fail(error, what, code);
@@ -331,8 +360,9 @@ IniOpenResult open_failed(std::string* error, const std::string& what, int code)
 }  // namespace
 
 IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, IniOpenedFile& file,
-                       std::string* error) {
+                       std::string* error, const IniLockWait& wait) {
     file = IniOpenedFile{};
+    LockWaiter waiter(wait);
     // A named pipe is read as a stream.
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
@@ -365,7 +395,11 @@ IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, In
             if (dir < 0) {
                 return open_failed(error, "cannot open its directory " + directory, errno);
             }
-            const int code = lock_descriptor(dir);
+            const int code = waiter.lock(dir);
+            if (code == ETIMEDOUT) {
+                ::close(dir);
+                return IniOpenResult::lockTimedOut;
+            }
             if (code == EBADF) {
                 // A directory cannot be opened for writing: where only a
                 // writable descriptor can be locked, a new file's creation
@@ -393,15 +427,18 @@ IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, In
         }
         IniFileLock held = IniFileLockAccess::make(fd);
         if (lock) {
-            int code = lock_descriptor(fd);
+            int code = waiter.lock(fd);
             if (code == EBADF) {
                 // Locked through a descriptor open for writing instead.
                 const int writable = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
                 if (writable >= 0) {
                     held = IniFileLockAccess::make(writable);
                     fd = writable;
-                    code = lock_descriptor(fd);
+                    code = waiter.lock(fd);
                 }
+            }
+            if (code == ETIMEDOUT) {
+                return IniOpenResult::lockTimedOut;
             }
             if (code != 0) {
                 return open_failed(error, "cannot lock", code);

@@ -22,6 +22,7 @@
 #include "IniExport.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -94,8 +95,20 @@ struct IniOpenedFile {
     IniFileLock lock;         // the edit lock, when one was asked for
 };
 
+// How long openFile waits for another process's edit lock, and whom it
+// tells that it waits.
+struct IniLockWait {
+    // Called once when the lock is still held by another process after
+    // `noticeAfter` seconds.
+    std::function<void()> notice;
+    double noticeAfter = 1.0;
+    // Seconds after which openFile gives up (lockTimedOut); below 0, never.
+    double giveUpAfter = -1.0;
+};
+
 enum class IniOpenResult {
     opened,
+    lockTimedOut,    // another process held the lock for longer than allowed
     missing,         // no file at the path (and `mayBeMissing` was false)
     notRegularFile,  // a directory, device or socket
     failed,          // `error` says why
@@ -109,7 +122,7 @@ enum class IniOpenResult {
 // new file over it meanwhile. A named pipe is read as a stream, unlocked. A
 // missing file with `mayBeMissing` is opened with `exists` false.
 INI_API IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, IniOpenedFile& file,
-                               std::string* error = nullptr);
+                               std::string* error = nullptr, const IniLockWait& wait = {});
 
 // Reads the descriptor `fd` (0 is standard input) to its end, bytes as they
 // are.

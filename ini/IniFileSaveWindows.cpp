@@ -396,7 +396,7 @@ namespace {
 // case folded, so every editor of the file in this session waits for the
 // one before, whether or not the file exists yet. A holder that dies
 // releases it.
-DWORD lock_path(const std::string& path, IniFileLock& lock) {
+DWORD lock_path(const std::string& path, IniFileLock& lock, const IniLockWait& wait) {
     std::wstring full(32768, L'\0');
     const DWORD length =
         ::GetFullPathNameW(wide(path).c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -415,7 +415,26 @@ DWORD lock_path(const std::string& path, IniFileLock& lock) {
     if (mutex == nullptr) {
         return ::GetLastError();
     }
-    const DWORD waited = ::WaitForSingleObject(mutex, INFINITE);
+    // Waited for in two parts, so that a long wait can be reported and
+    // given up.
+    const auto milliseconds = [](double seconds) {
+        return seconds < 0 ? INFINITE : static_cast<DWORD>(seconds * 1000);
+    };
+    DWORD waited = 0;
+    if (wait.notice && (wait.giveUpAfter < 0 || wait.giveUpAfter > wait.noticeAfter)) {
+        waited = ::WaitForSingleObject(mutex, milliseconds(wait.noticeAfter));
+        if (waited == WAIT_TIMEOUT) {
+            wait.notice();
+            waited = ::WaitForSingleObject(
+                mutex, wait.giveUpAfter < 0 ? INFINITE : milliseconds(wait.giveUpAfter - wait.noticeAfter));
+        }
+    } else {
+        waited = ::WaitForSingleObject(mutex, milliseconds(wait.giveUpAfter));
+    }
+    if (waited == WAIT_TIMEOUT) {
+        ::CloseHandle(mutex);
+        return ERROR_TIMEOUT;
+    }
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
         const DWORD code = ::GetLastError();
         ::CloseHandle(mutex);
@@ -433,11 +452,15 @@ IniOpenResult open_failed(std::string* error, const std::string& what, DWORD cod
 }  // namespace
 
 IniOpenResult openFile(const std::string& path, bool lock, bool mayBeMissing, IniOpenedFile& file,
-                       std::string* error) {
+                       std::string* error, const IniLockWait& wait) {
     file = IniOpenedFile{};
     IniFileLock held;
     if (lock) {
-        if (const DWORD code = lock_path(path, held); code != 0) {
+        const DWORD code = lock_path(path, held, wait);
+        if (code == ERROR_TIMEOUT) {
+            return IniOpenResult::lockTimedOut;
+        }
+        if (code != 0) {
             return open_failed(error, "cannot lock", code);
         }
     }

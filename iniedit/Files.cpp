@@ -5,6 +5,7 @@
 #include "Status.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -53,6 +54,22 @@ std::string readAll(int fd, const std::string& name) {
     return text;
 }
 
+std::string readInput(const std::string& path) {
+    if (path == "-") {
+        return readAll(0, "standard input");
+    }
+    if (const int fd = descriptorPath(path); fd >= 0) {
+        return readAll(fd, path);
+    }
+    std::string text;
+    std::string error;
+    if (!ini::readFile(path, text, &error)) {
+        fail(ioFailure, path + ": " + error);
+    }
+    check_text(text, path);
+    return text;
+}
+
 // The descriptor that a path names in this process (/dev/stdin, /dev/stdout,
 // /dev/stderr, /dev/fd/N, /proc/self/fd/N), or -1. Such paths are read and
 // written through the descriptor, as "-" is: resolving them would give a
@@ -92,11 +109,25 @@ Source openSource(const Options& options) {
     const bool locking = isEdit(options.verb) && !options.dryRun;
     ini::IniOpenedFile file;
     std::string error;
-    switch (ini::openFile(source.path, locking, options.create, file, &error)) {
+    // Whoever waits for another edit's lock is told so after a second.
+    ini::IniLockWait wait;
+    wait.giveUpAfter = options.wait;
+    wait.notice = [&options] {
+        std::fprintf(stderr, "iniedit: %s: waiting for the edit lock, which another process holds\n",
+                     options.file.c_str());
+    };
+    switch (ini::openFile(source.path, locking, options.create, file, &error, wait)) {
     case ini::IniOpenResult::opened:
         break;
+    case ini::IniOpenResult::lockTimedOut: {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", options.wait);
+        fail(ioFailure, options.file + ": gave up after " + seconds + " s waiting for the edit lock on " +
+                            source.path + ", which another process holds");
+    }
     case ini::IniOpenResult::missing:
-        fail(ioFailure, options.file + ": No such file or directory (--create allows a new file)");
+        fail(ioFailure, options.file + ": No such file or directory" +
+                            (isEdit(options.verb) ? " (--create allows a new file)" : ""));
     case ini::IniOpenResult::notRegularFile:
         fail(refusedUnsafe, options.file + ": not a regular file");
     case ini::IniOpenResult::failed:
@@ -143,7 +174,12 @@ void writeOutput(const Options& options, const Source& source, const std::string
     const bool saved = options.inPlace ? ini::writeFileInPlace(path, text, &error)
                                        : ini::writeFileAtomically(path, text, &error);
     if (!saved) {
-        fail(ioFailure, destination + ": " + error);
+        // A directory that takes no new file may still let the file itself
+        // be rewritten.
+        const bool noTemporary = error.find("cannot create a temporary file") != std::string::npos;
+        fail(ioFailure,
+             destination + ": " + error +
+                 (noTemporary && !options.inPlace ? " (--in-place rewrites the file itself)" : ""));
     }
     if (!error.empty()) {
         fail(notDurable,

@@ -15,6 +15,11 @@ namespace iniedit {
 // All of the descriptor `fd`, or a Failure (status 4) naming `name`.
 std::string readAll(int fd, const std::string& name);
 
+// All of a file that an edit reads besides FILE (a snippet): "-" and the
+// descriptor paths as streams, any other path as a file; a Failure
+// (status 4) when it cannot be read.
+std::string readInput(const std::string& path);
+
 // The descriptor that a path names in this process (/dev/stdin, /dev/stdout,
 // /dev/stderr, /dev/fd/N, /proc/self/fd/N), or -1.
 int descriptorPath(std::string_view path);

@@ -15,7 +15,7 @@ namespace {
 
 const char* const usage =
     "usage: iniedit [OPTIONS] get    FILE SECTION KEY\n"
-    "       iniedit [OPTIONS] set    FILE SECTION KEY VALUE\n"
+    "       iniedit [OPTIONS] set    FILE SECTION [KEY [VALUE...]]\n"
     "       iniedit [OPTIONS] add    FILE SECTION KEY VALUE\n"
     "       iniedit [OPTIONS] del    FILE SECTION [KEY [VALUE]]\n"
     "       iniedit [OPTIONS] exists FILE SECTION [KEY]\n"
@@ -23,33 +23,45 @@ const char* const usage =
     "       iniedit [OPTIONS] dump   FILE\n"
     "       iniedit [OPTIONS] comment   FILE SECTION KEY\n"
     "       iniedit [OPTIONS] uncomment FILE SECTION KEY [VALUE]\n"
+    "       iniedit [OPTIONS] merge  FILE SNIPPET    (SNIPPET - is standard input)\n"
     "       iniedit [OPTIONS] check  FILE            (1 when it finds something)\n"
     "       iniedit [OPTIONS] batch  FILE            (operations on standard input)\n"
     "\n"
+    "Every edit says what should hold and changes nothing when it already does:\n"
+    "set without KEY makes sure the section exists; add adds VALUE unless the key\n"
+    "holds it; uncomment does nothing when the key has an active line.\n"
     "SECTION \"\" names the keys above the first header; FILE - is standard input,\n"
     "and an edited result then goes to standard output; so do /dev/stdin,\n"
     "/dev/fd/N and named pipes.\n"
     "\n"
     "options (before the verb):\n"
-    "      --dialect NAME     classic (default), python, php, mysql, desktop or systemd\n"
+    "      --dialect NAME     auto (default: chosen from FILE's name), classic, python,\n"
+    "                         php, mysql, desktop or systemd\n"
     "  -c, --comment-char C   the comment characters (default: the dialect's)\n"
-    "      --format F         get, list, dump and check: value (default), sh or json\n"
+    "      --format F         get, list: value (default), sh or json; dump: value, sh,\n"
+    "                         json or ini; check: value or json\n"
     "      --type T           get: print the value as int, uint, float or bool (3 when it\n"
     "                         is not one); set: write only a value of that type\n"
-    "      --all              get and dump: every value of a key; set: replace them all\n"
+    "      --all              get and dump: every value of a key; set: the key holds\n"
+    "                         exactly VALUE...; merge: repeated keys become lists\n"
+    "      --no-value         set FILE SECTION KEY: a key without a value (mysql)\n"
     "  -0                     list: end each name with NUL instead of newline\n"
     "      --existing         set and del: fail with 1 when the section or key is absent\n"
     "      --create           a missing FILE counts as empty and may be created\n"
     "  -o, --output FILE|-    write the edited text there instead of to FILE\n"
     "      --in-place         rewrite FILE's own inode (hard links, bind mounts); not atomic\n"
     "      --dry-run          write nothing; report changed or unchanged on standard error\n"
+    "      --diff             print the edit as a unified diff on standard output\n"
+    "      --wait SECONDS     give up (status 4) when another edit holds FILE that long\n"
     "  -q, --quiet            no message for status 1 and no dry-run report\n"
+    "  -v, --verbose          say which dialect was chosen and why\n"
     "      --help, --version\n"
     "\n"
-    "batch reads one operation per line, fields separated by tabs:\n"
-    "  set<TAB>SECTION<TAB>KEY<TAB>VALUE   (VALUE is the rest of the line)\n"
-    "  add<TAB>SECTION<TAB>KEY<TAB>VALUE\n"
-    "  del<TAB>SECTION[<TAB>KEY[<TAB>VALUE]]\n"
+    "batch reads one operation per line, fields separated by tabs (VALUE is the\n"
+    "rest of the line):\n"
+    "  set<TAB>SECTION[<TAB>KEY<TAB>VALUE]   setnovalue<TAB>SECTION<TAB>KEY\n"
+    "  add<TAB>SECTION<TAB>KEY<TAB>VALUE     del<TAB>SECTION[<TAB>KEY[<TAB>VALUE]]\n"
+    "  comment<TAB>SECTION<TAB>KEY           uncomment<TAB>SECTION<TAB>KEY[<TAB>VALUE]\n"
     "Empty lines and lines starting with '#' are skipped.\n"
     "\n"
     "exit status: 0 done (exists: true; check: nothing found), 1 not found (check: found),\n"
@@ -77,13 +89,14 @@ constexpr ValueType valueTypes[] = {
 
 bool isEdit(const std::string& verb) {
     return verb == "set" || verb == "add" || verb == "del" || verb == "batch" || verb == "comment" ||
-           verb == "uncomment";
+           verb == "uncomment" || verb == "merge";
 }
 
 // Options come before the verb, so that a value such as "-5" after it is
 // never read as an option.
 Options parseArguments(int argc, char** argv) {
     Options options;
+    bool automatic = true;
     int i = 1;
     const auto optionValue = [&](std::string_view name) -> std::string {
         if (i + 1 >= argc) {
@@ -115,12 +128,14 @@ Options parseArguments(int argc, char** argv) {
             options.commentChars = c;
         } else if (arg == "--dialect" || arg.substr(0, 10) == "--dialect=") {
             const std::string name = arg.size() > 10 ? std::string(arg.substr(10)) : optionValue(arg);
-            if (!ini::IniDialect::byName(name, options.dialect)) {
+            automatic = name == "auto";
+            options.dialectReason = "--dialect=" + name;
+            if (!automatic && !ini::IniDialect::byName(name, options.dialect)) {
                 std::string known;
                 for (const auto& preset : ini::IniDialect::presetNames()) {
                     known += (known.empty() ? "" : ", ") + preset;
                 }
-                fail(usageError, "unknown dialect '" + name + "' (known: " + known + ")");
+                fail(usageError, "unknown dialect '" + name + "' (known: auto, " + known + ")");
             }
         } else if (arg == "--type" || arg.substr(0, 7) == "--type=") {
             const std::string name = arg.size() > 7 ? std::string(arg.substr(7)) : optionValue(arg);
@@ -140,6 +155,8 @@ Options parseArguments(int argc, char** argv) {
                 options.format = Format::sh;
             } else if (format == "json") {
                 options.format = Format::json;
+            } else if (format == "ini") {
+                options.format = Format::ini;
             } else {
                 fail(usageError, "unknown format '" + std::string(format) + "'");
             }
@@ -157,6 +174,20 @@ Options parseArguments(int argc, char** argv) {
             options.dryRun = true;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "-v" || arg == "--verbose") {
+            options.verbose = true;
+        } else if (arg == "--no-value") {
+            options.noValue = true;
+        } else if (arg == "--diff") {
+            options.diff = true;
+        } else if (arg == "--wait" || arg.substr(0, 7) == "--wait=") {
+            const std::string seconds = arg.size() > 7 ? std::string(arg.substr(7)) : optionValue(arg);
+            const char* reason = nullptr;
+            const auto parsed = ini::parseDouble(seconds, &reason);
+            if (!parsed || !(*parsed >= 0) || *parsed > 1e9) {
+                fail(usageError, "--wait needs a number of seconds, not '" + seconds + "'");
+            }
+            options.wait = *parsed;
         } else {
             fail(usageError, "unknown option '" + std::string(arg) + "'");
         }
@@ -171,10 +202,11 @@ Options parseArguments(int argc, char** argv) {
         std::size_t least;
         std::size_t most;
     };
-    static constexpr Arity arities[] = {{"get", 2, 2},     {"set", 3, 3},      {"add", 3, 3},
-                                        {"del", 1, 3},     {"exists", 1, 2},   {"list", 0, 1},
-                                        {"dump", 0, 0},    {"batch", 0, 0},    {"check", 0, 0},
-                                        {"comment", 2, 2}, {"uncomment", 2, 3}};
+    constexpr std::size_t many = static_cast<std::size_t>(-1);
+    static constexpr Arity arities[] = {{"get", 2, 2},     {"set", 1, many},    {"add", 3, 3},
+                                        {"del", 1, 3},     {"exists", 1, 2},    {"list", 0, 1},
+                                        {"dump", 0, 0},    {"batch", 0, 0},     {"check", 0, 0},
+                                        {"comment", 2, 2}, {"uncomment", 2, 3}, {"merge", 1, 1}};
     const Arity* arity = nullptr;
     for (const auto& a : arities) {
         arity = options.verb == a.verb ? &a : arity;
@@ -187,9 +219,15 @@ Options parseArguments(int argc, char** argv) {
     }
     options.file = argv[i++];
     options.operands.assign(argv + i, argv + argc);
-    if (options.operands.size() < arity->least || options.operands.size() > arity->most) {
+    const std::size_t count = options.operands.size();
+    // set names a section alone, a key without a value (--no-value), a key
+    // and its value, or a key and its values (--all).
+    const bool setFits = options.verb != "set" || count == 1 || (options.noValue ? count == 2 : count == 3) ||
+                         (options.all && !options.noValue && count > 3);
+    if (count < arity->least || count > arity->most || !setFits) {
         std::string hint;
-        for (std::size_t extra = arity->most; extra < options.operands.size() && hint.empty(); ++extra) {
+        for (std::size_t extra = std::min(arity->most, std::size_t{3}); extra < count && hint.empty();
+             ++extra) {
             if (options.operands[extra].size() > 1 && options.operands[extra][0] == '-') {
                 hint =
                     " ('" + options.operands[extra] + "' looks like an option: options go before the verb)";
@@ -197,24 +235,49 @@ Options parseArguments(int argc, char** argv) {
         }
         fail(usageError, options.verb + ": wrong number of arguments" + hint);
     }
+    if (automatic) {
+        // A stream has no name to go by.
+        const bool named = options.file != "-" && descriptorPath(options.file) < 0;
+        std::string why;
+        options.dialect = named ? ini::IniDialect::forPath(options.file, &why) : ini::IniDialect::classic();
+        options.dialectReason = named ? "from the file name: " + why : "standard input has no file name";
+    }
     if (options.commentChars) {
         options.dialect.setCommentChars(*options.commentChars);
     }
-    if ((options.output || options.inPlace) && !isEdit(options.verb)) {
-        fail(usageError, "--output and --in-place are for set, add, del, comment, uncomment and batch");
+    if ((options.output || options.inPlace || options.diff || options.wait >= 0) && !isEdit(options.verb)) {
+        fail(usageError, "--output, --in-place, --diff and --wait are for the verbs that edit");
     }
     if (options.format != Format::value && options.verb != "get" && options.verb != "list" &&
         options.verb != "dump" && options.verb != "check") {
         fail(usageError, "--format is for get, list, dump and check");
     }
-    if (options.all && options.verb != "get" && options.verb != "set" && options.verb != "dump") {
-        fail(usageError, "--all is for get, set and dump");
+    if (options.all && options.verb != "get" && options.verb != "set" && options.verb != "dump" &&
+        options.verb != "merge") {
+        fail(usageError, "--all is for get, set, dump and merge");
     }
     if (options.all && options.format == Format::sh) {
         fail(usageError, "--format=sh holds one value per key: not with --all");
     }
-    if (options.format == Format::sh && (options.verb == "dump" || options.verb == "check")) {
-        fail(usageError, options.verb + ": --format is value or json");
+    if ((options.format == Format::sh && options.verb == "check") ||
+        (options.format == Format::ini && options.verb != "dump")) {
+        fail(usageError, options.verb + ": no --format=" + (options.format == Format::sh ? "sh" : "ini"));
+    }
+    if (options.noValue && options.verb != "set") {
+        fail(usageError, "--no-value is for set");
+    }
+    if (options.noValue && (options.all || options.type != nullptr)) {
+        fail(usageError, "--no-value writes no value: not with --all or --type");
+    }
+    if (options.verb == "set" && count == 1 && (options.all || options.type != nullptr)) {
+        fail(usageError, "set without KEY makes sure a section exists: no --all or --type");
+    }
+    if (options.diff && !options.output && (options.file == "-" || descriptorPath(options.file) >= 0)) {
+        fail(usageError, "--diff prints on standard output, where an edited stream goes: give -o");
+    }
+    if (options.verb == "merge" && options.operands[0] == "-" &&
+        (options.file == "-" || descriptorPath(options.file) == 0)) {
+        fail(usageError, "merge: FILE and SNIPPET cannot both be standard input");
     }
     if (options.type != nullptr && options.verb != "get" && options.verb != "set") {
         fail(usageError, "--type is for get and set");

@@ -12,7 +12,7 @@
 
 namespace iniedit {
 
-enum class Format { value, sh, json };
+enum class Format { value, sh, json, ini };
 
 // What --type names: how a value is read and printed.
 struct ValueType {
@@ -28,6 +28,9 @@ struct Options {
     std::string file;
     std::vector<std::string> operands;  // after FILE
     ini::IniDialect dialect = ini::IniDialect::classic();
+    // Why the dialect is the one it is, for -v: chosen from FILE's name
+    // unless --dialect named one.
+    std::string dialectReason;
     std::optional<std::string> commentChars;
     Format format = Format::value;
     const ValueType* type = nullptr;
@@ -39,9 +42,15 @@ struct Options {
     bool inPlace = false;
     bool dryRun = false;
     bool quiet = false;
+    bool verbose = false;
+    bool noValue = false;  // set: a key without a value
+    bool diff = false;     // print the edit as a unified diff
+    // Seconds to wait for another process's edit lock; below 0, for ever.
+    double wait = -1.0;
 };
 
-// Whether `verb` edits the file (and may write it).
+// Whether `verb` edits the file (and may write it): set, add, del, comment,
+// uncomment, merge and batch.
 bool isEdit(const std::string& verb);
 
 // The command line, or a Failure with status 2 (and --help and --version

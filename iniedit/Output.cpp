@@ -122,8 +122,13 @@ int runGet(const Options& options, const ini::IniEditor& editor) {
     const std::string& section = options.operands[0];
     const std::string& key = options.operands[1];
     if (!editor.keyExists(section, key)) {
-        fail(notFound, options.file + ": no key '" + key + "' in section '" + section + "'");
+        fail(notFound, options.file + ": " +
+                           (editor.sectionExists(section) || section.empty()
+                                ? "no key '" + key + "' in section '" + section + "'"
+                                : "no section '" + section + "' (so no key '" + key + "')"));
     }
+    // A key without a value is JSON's null.
+    const bool bare = editor.hasNoValue(section, key);
     std::string out;
     if (options.type != nullptr) {
         std::vector<std::string> values =
@@ -140,10 +145,11 @@ int runGet(const Options& options, const ini::IniEditor& editor) {
         return success;
     }
     if (options.all) {
-        const std::vector<std::string> values = editor.values(section, key);
+        const std::vector<std::optional<std::string>> values = editor.valueLines(section, key);
         for (std::size_t i = 0; i < values.size(); ++i) {
-            out += options.format == Format::json ? (i == 0 ? "[" : ",") + jsonQuoted(values[i])
-                                                  : values[i] + '\n';
+            out += options.format == Format::json
+                       ? (i == 0 ? "[" : ",") + (values[i] ? jsonQuoted(*values[i]) : std::string("null"))
+                       : values[i].value_or("") + '\n';
         }
         out += options.format == Format::json ? (values.empty() ? "[]\n" : "]\n") : "";
         std::cout << out;
@@ -151,6 +157,7 @@ int runGet(const Options& options, const ini::IniEditor& editor) {
     }
     const std::string value = editor.read(section, key, "");
     switch (options.format) {
+    case Format::ini:
     case Format::value:
         out = value + '\n';
         break;
@@ -159,47 +166,107 @@ int runGet(const Options& options, const ini::IniEditor& editor) {
         out = key + '=' + shellQuoted(value) + '\n';
         break;
     case Format::json:
-        out = jsonQuoted(value) + '\n';
+        out = (bare ? std::string("null") : jsonQuoted(value)) + '\n';
         break;
     }
     std::cout << out;
     return success;
 }
 
+namespace {
+
+// A name made a shell variable's: every byte but an ASCII letter, digit or
+// '_' becomes '_', and a name that would start with a digit (or be empty)
+// gets a '_' in front.
+std::string shellName(std::string_view name) {
+    std::string out;
+    for (const char c : name) {
+        const bool fits =
+            c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        out += fits ? c : '_';
+    }
+    return out.empty() || (out[0] >= '0' && out[0] <= '9') ? "_" + out : out;
+}
+
+// The effective content as a new text of the same dialect, written by the
+// editor so that it reads back as it was read.
+std::string normalised(const Options& options, const ini::IniEditor& editor) {
+    ini::IniEditor out(std::string(), editor.dialect());
+    for (const auto& [section, entries] : editor.allEntries()) {
+        ini::IniEditResult result = out.addSection(section);
+        for (std::size_t k = 0; k < entries.size() && result.status != ini::IniEditStatus::refused; ++k) {
+            const auto& [key, value] = entries[k];
+            result = editor.hasNoValue(section, key) ? out.writeNoValue(section, key)
+                     : options.all ? out.writeValues(section, key, editor.values(section, key))
+                                   : out.write(section, key, value);
+            if (result.status == ini::IniEditStatus::refused) {
+                fail(refusedUnsafe, options.file + ": key '" + key + "' in section '" + section +
+                                        "' cannot be written anew: " + result.reason);
+            }
+        }
+        if (result.status == ini::IniEditStatus::refused) {
+            fail(refusedUnsafe,
+                 options.file + ": section '" + section + "' cannot be written anew: " + result.reason);
+        }
+    }
+    return out.text();
+}
+
+}  // namespace
+
 // Every section and key as the dialect reads them, in text order: the keys
 // above the first header under "", each section once (repeats merged), all
 // from one reading of the text.
 int runDump(const Options& options, const ini::IniEditor& editor) {
+    if (options.format == Format::ini) {
+        std::cout << normalised(options, editor);
+        return success;
+    }
     const bool json = options.format == Format::json;
     std::string out = json ? "{" : "";
     bool firstSection = true;
     for (const auto& [section, entries] : editor.allEntries()) {
+        if (options.format == Format::sh) {
+            for (const auto& [key, value] : entries) {
+                out +=
+                    shellName(section.empty() ? key : section + "_" + key) + "=" + shellQuoted(value) + "\n";
+            }
+            continue;
+        }
         out += json ? (firstSection ? "" : ",") + jsonQuoted(section) + ":{" : "[" + section + "]\n";
         firstSection = false;
         for (std::size_t k = 0; k < entries.size(); ++k) {
             const auto& [key, value] = entries[k];
-            const std::vector<std::string> values =
-                options.all ? editor.values(section, key) : std::vector{value};
+            // A key without a value is JSON's null, and in the text a key
+            // without '='.
+            const std::vector<std::optional<std::string>> values =
+                options.all
+                    ? editor.valueLines(section, key)
+                    : std::vector{editor.hasNoValue(section, key) ? std::nullopt
+                                                                  : std::optional<std::string>(value)};
             if (!json) {
                 // Each further line of a value starts with a tab, which no
                 // key or header line of the dump starts with.
                 for (const auto& each : values) {
-                    out += key + "=";
-                    for (const char c : each) {
+                    out += key + (each ? "=" : "");
+                    for (const char c : each.value_or("")) {
                         out += c == '\n' ? std::string("\n\t") : std::string(1, c);
                     }
                     out += "\n";
                 }
                 continue;
             }
+            const auto jsonValue = [&](const std::optional<std::string>& each) {
+                return each ? jsonQuoted(*each) : std::string("null");
+            };
             out += (k == 0 ? "" : ",") + jsonQuoted(key) + ":";
             if (!options.all) {
-                out += jsonQuoted(value);
+                out += jsonValue(values.front());
                 continue;
             }
             out += "[";
             for (std::size_t v = 0; v < values.size(); ++v) {
-                out += (v == 0 ? "" : ",") + jsonQuoted(values[v]);
+                out += (v == 0 ? "" : ",") + jsonValue(values[v]);
             }
             out += "]";
         }

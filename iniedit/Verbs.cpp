@@ -2,11 +2,15 @@
 // the verbs that print handed to Output, and the result written by Files.
 #include "Verbs.h"
 
+#include "Diff.h"
 #include "Files.h"
 #include "IniEditor.h"
 #include "Output.h"
 #include "Status.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,32 +18,114 @@
 namespace iniedit {
 namespace {
 
-// One set, add or del on the editor; what --existing and a refusal make of it.
-void applyEdit(const Options& options, ini::IniEditor& editor, const std::string& verb,
-               const std::vector<std::string>& args, const std::string& where) {
+// One edit: a verb of the command line or of a batch line, and its
+// operands after FILE.
+struct Edit {
+    std::string verb;  // set, add, del, comment, uncomment
+    std::vector<std::string> args;
+    bool noValue = false;  // set: a key without a value
+};
+
+std::string inSection(const std::string& key, const std::string& section) {
+    return "key '" + key + "' in section '" + section + "'";
+}
+
+// Whether `section` holds a line of `key` itself (not one seen from a
+// default section).
+bool ownsKey(const ini::IniEditor& editor, const std::string& section, const std::string& key) {
+    const auto entries = editor.entries(section);
+    return std::any_of(entries.begin(), entries.end(),
+                       [&](const auto& entry) { return editor.dialect().sameKey(entry.first, key); });
+}
+
+// uncomment as "make it so": nothing to do when the key has an active line
+// (holding VALUE, when given). Otherwise the commented-out line is turned
+// on, and where the owner keeps one value the key's other lines are
+// commented out, so that the line turned on is the one that counts.
+ini::IniEditResult uncomment(ini::IniEditor& editor, const std::vector<std::string>& args,
+                             const std::string& where) {
     const std::string& section = args.at(0);
+    const std::string& key = args.at(1);
+    const bool owned = ownsKey(editor, section, key);
+    if (owned && args.size() == 2) {
+        return {};
+    }
+    if (owned) {
+        const std::vector<std::string> values = editor.values(section, key);
+        if (std::find(values.begin(), values.end(), args[2]) != values.end()) {
+            return {};
+        }
+    }
+    ini::IniEditor edited = editor;
     ini::IniEditResult result;
-    if (verb == "comment" || verb == "uncomment") {
-        result = verb == "comment"  ? editor.commentOut(section, args.at(1))
-                 : args.size() == 3 ? editor.uncomment(section, args[1], args[2])
-                                    : editor.uncomment(section, args.at(1));
-        if (result.status == ini::IniEditStatus::absent) {
-            fail(notFound,
-                 where + (verb == "comment" ? "no key '" + args[1] + "' in section '" + section + "'"
-                                            : "no commented-out line of key '" + args[1] + "'" +
-                                                  (args.size() == 3 ? " holding '" + args[2] + "'" : "") +
-                                                  " in section '" + section + "'"));
+    if (owned && !editor.dialect().isListKey(key)) {
+        result = edited.commentOut(section, key);
+        if (result.status == ini::IniEditStatus::refused) {
+            return result;
         }
+    }
+    result = args.size() == 3 ? edited.uncomment(section, key, args[2]) : edited.uncomment(section, key);
+    if (result.status == ini::IniEditStatus::absent) {
+        fail(notFound, where + (owned ? inSection(key, section) + " holds '" + editor.read(section, key, "") +
+                                            "', and no commented-out line of it holds '" + args[2] +
+                                            "' (set writes a value)"
+                                      : "no active or commented-out line of " + inSection(key, section) +
+                                            (args.size() == 3 ? " holding '" + args[2] + "'" : "")));
+    }
+    if (result.status == ini::IniEditStatus::changed) {
+        editor = std::move(edited);
+    }
+    return result;
+}
+
+// One edit on the editor; what --existing and a refusal make of it.
+void applyEdit(const Options& options, ini::IniEditor& editor, const Edit& edit, const std::string& where) {
+    const std::vector<std::string>& args = edit.args;
+    const std::string& section = args.at(0);
+    const std::string& verb = edit.verb;
+    ini::IniEditResult result;
+    if (verb == "comment") {
+        // A key that only has commented-out lines is already commented out.
+        result = editor.commentOut(section, args.at(1));
+        if (result.status == ini::IniEditStatus::absent &&
+            ini::IniEditor(editor).uncomment(section, args[1]).status == ini::IniEditStatus::absent) {
+            fail(notFound, where + "no active or commented-out line of " + inSection(args[1], section));
+        }
+    } else if (verb == "uncomment") {
+        result = uncomment(editor, args, where);
+    } else if (verb == "set" && args.size() == 1) {
+        if (options.existing && !editor.sectionExists(section)) {
+            fail(notFound, where + "no section '" + section + "' (--existing)");
+        }
+        result = editor.addSection(section);
     } else if (verb == "set" || verb == "add") {
+        const std::string& key = args.at(1);
+        const std::vector<std::string> values(args.begin() + 2, args.end());
         if (options.type != nullptr) {
-            typed(options, args.at(2), "the value to write is ");
+            for (const std::string& value : values) {
+                typed(options, value, "the value to write is ");
+            }
         }
-        if (options.existing && !editor.keyExists(section, args.at(1))) {
-            fail(notFound, where + "no key '" + args[1] + "' in section '" + section + "' (--existing)");
+        if (options.existing && !editor.keyExists(section, key)) {
+            fail(notFound, where + "no " + inSection(key, section) + " (--existing)");
         }
-        result = verb == "add" ? editor.add(section, args.at(1), args.at(2))
-                 : options.all ? editor.writeAll(section, args.at(1), args.at(2))
-                               : editor.write(section, args.at(1), args.at(2));
+        if (edit.noValue) {
+            if (editor.dialect().noDelimiter != ini::IniDialect::NoDelimiter::noValue) {
+                fail(refusedUnsafe, where + "--no-value: the " + editor.dialect().name +
+                                        " dialect has no keys without a value");
+            }
+            result = editor.writeNoValue(section, key);
+        } else if (verb == "add") {
+            // A value the key already holds is not added again.
+            const std::vector<std::string> held = editor.values(section, key);
+            if (std::find(held.begin(), held.end(), values.at(0)) == held.end()) {
+                result = editor.add(section, key, values.at(0));
+            }
+        } else if (options.all) {
+            result = editor.writeValues(section, key, values);
+        } else {
+            result = editor.write(section, key, values.at(0));
+        }
     } else if (args.size() == 3) {
         result = editor.delValue(section, args[1], args[2]);
     } else if (args.size() == 2) {
@@ -51,15 +137,15 @@ void applyEdit(const Options& options, ini::IniEditor& editor, const std::string
         fail(refusedUnsafe, where + result.reason);
     }
     if (result.status == ini::IniEditStatus::absent && options.existing) {
-        fail(notFound, where + (args.size() == 3 ? "no value '" + args[2] + "' of key '" + args[1] +
-                                                       "' in section '" + section + "'"
-                                : args.size() == 2 ? "no key '" + args[1] + "' in section '" + section + "'"
-                                                   : "no section '" + section + "'"));
+        fail(notFound,
+             where + (args.size() == 3   ? "no value '" + args[2] + "' of " + inSection(args[1], section)
+                      : args.size() == 2 ? "no " + inSection(args[1], section)
+                                         : "no section '" + section + "'"));
     }
 }
 
 // Applies batch operations, one a line: "verb<TAB>field<TAB>...", the value
-// of set taking the rest of the line.
+// of set, add and uncomment taking the rest of the line.
 void runBatch(const Options& options, const std::string& operations, ini::IniEditor& editor) {
     std::istringstream lines(operations);
     std::string line;
@@ -74,38 +160,81 @@ void runBatch(const Options& options, const std::string& operations, ini::IniEdi
         if (line.find('\0') != std::string::npos) {
             fail(refusedUnsafe, where + "a NUL byte cannot be written to an INI file");
         }
-        // The value of set is the rest of the line, tabs included; del's
-        // fields are split at every tab, so an extra field is an error.
-        std::vector<std::string> fields;
-        const std::string verb = line.substr(0, line.find('\t'));
-        const std::size_t most = verb == "del" ? std::string::npos : 3;
+        // A value is the rest of the line, tabs included; other fields are
+        // split at every tab, so an extra field is an error.
+        Edit edit;
+        edit.verb = line.substr(0, line.find('\t'));
+        const bool takesValue = edit.verb == "set" || edit.verb == "add" || edit.verb == "uncomment";
+        const std::size_t most = takesValue ? 3 : std::string::npos;
         std::size_t at = line.find('\t');
         while (at != std::string::npos) {
-            const std::size_t next = fields.size() + 1 == most ? std::string::npos : line.find('\t', at + 1);
-            fields.push_back(
+            const std::size_t next =
+                edit.args.size() + 1 == most ? std::string::npos : line.find('\t', at + 1);
+            edit.args.push_back(
                 line.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1));
             at = next;
         }
-        const bool valid = ((verb == "set" || verb == "add") && fields.size() == 3) ||
-                           (verb == "del" && !fields.empty() && fields.size() <= 3);
+        const std::size_t n = edit.args.size();
+        const bool valid = (edit.verb == "set" && (n == 1 || n == 3)) || (edit.verb == "add" && n == 3) ||
+                           (edit.verb == "del" && n >= 1 && n <= 3) || (edit.verb == "comment" && n == 2) ||
+                           (edit.verb == "uncomment" && (n == 2 || n == 3)) ||
+                           (edit.verb == "setnovalue" && n == 2);
         if (!valid) {
-            fail(usageError, where +
-                                 "expected set or add<TAB>SECTION<TAB>KEY<TAB>VALUE, or "
-                                 "del<TAB>SECTION[<TAB>KEY[<TAB>VALUE]]");
+            fail(usageError,
+                 where +
+                     "expected set<TAB>SECTION[<TAB>KEY<TAB>VALUE], setnovalue<TAB>SECTION<TAB>KEY, "
+                     "add<TAB>SECTION<TAB>KEY<TAB>VALUE, del<TAB>SECTION[<TAB>KEY[<TAB>VALUE]], "
+                     "comment<TAB>SECTION<TAB>KEY or uncomment<TAB>SECTION<TAB>KEY[<TAB>VALUE]");
         }
-        applyEdit(options, editor, verb, fields, where);
+        if (edit.verb == "setnovalue") {
+            edit.verb = "set";
+            edit.noValue = true;
+        }
+        applyEdit(options, editor, edit, where);
+    }
+}
+
+// Sets every section and key of the snippet in the editor: its empty
+// sections created, a key without a value written as one, and with --all
+// each key's every value.
+void runMerge(const Options& options, const std::string& name, const std::string& snippet,
+              ini::IniEditor& editor) {
+    const ini::IniEditor from(snippet, editor.dialect());
+    if (const auto problems = from.problems(); !problems.empty()) {
+        fail(refusedUnsafe, name + ":" + std::to_string(problems.front().line) + ": " +
+                                problems.front().what + " (" + editor.dialect().name +
+                                " rejects the snippet)");
+    }
+    for (const auto& [section, entries] : from.allEntries()) {
+        const std::string where = name + ": section '" + section + "': ";
+        applyEdit(options, editor, {"set", {section}, false}, where);
+        for (const auto& [key, value] : entries) {
+            Edit edit{"set", {section, key}, from.hasNoValue(section, key)};
+            if (!edit.noValue) {
+                const std::vector<std::string> values =
+                    options.all ? from.values(section, key) : std::vector<std::string>{value};
+                edit.args.insert(edit.args.end(), values.begin(), values.end());
+            }
+            applyEdit(options, editor, edit, where);
+        }
     }
 }
 
 }  // namespace
 
 int run(const Options& options) {
-    // A batch's operations are read whole before the file is opened and
-    // locked: a read error is reported as one, and other edits of the file
-    // do not wait on whoever writes the operations.
+    if (options.verbose) {
+        std::fprintf(stderr, "iniedit: %s: dialect %s (%s)\n", options.file.c_str(),
+                     options.dialect.name.c_str(), options.dialectReason.c_str());
+    }
+    // What an edit reads besides FILE (a batch's operations, a snippet) is
+    // read whole before FILE is opened and locked: a read error is reported
+    // as one, and other edits of the file do not wait on whoever writes it.
     std::string operations;
     if (options.verb == "batch") {
         operations = readAll(0, "standard input");
+    } else if (options.verb == "merge") {
+        operations = readInput(options.operands[0]);
     }
     Source source = openSource(options);
     if (options.verb == "check") {
@@ -134,21 +263,25 @@ int run(const Options& options) {
     }
     if (options.verb == "batch") {
         runBatch(options, operations, editor);
+    } else if (options.verb == "merge") {
+        runMerge(options, options.operands[0] == "-" ? "standard input" : options.operands[0], operations,
+                 editor);
     } else {
-        applyEdit(options, editor, options.verb, options.operands, options.file + ": ");
+        applyEdit(options, editor, {options.verb, options.operands, options.noValue}, options.file + ": ");
     }
 
     const bool changed = editor.text() != source.text;
-    if (options.dryRun) {
-        if (!options.quiet) {
-            std::fprintf(stderr, "%s\n", changed ? "changed" : "unchanged");
-        }
-        return success;
+    if (options.dryRun && !options.quiet) {
+        std::fprintf(stderr, "%s\n", changed ? "changed" : "unchanged");
     }
     // An unchanged result is not written at all (the file's time stays),
     // unless it must go somewhere else.
-    if (changed || options.output || source.stream) {
+    if (!options.dryRun && (changed || options.output || source.stream)) {
         writeOutput(options, source, editor.text());
+    }
+    if (options.diff && changed) {
+        const std::string& name = options.file;
+        std::cout << unifiedDiff(source.text, editor.text(), name, options.output.value_or(name));
     }
     return success;
 }

@@ -102,10 +102,11 @@ def mysql_owner(path, groups):
         last = None
         for line in run.stdout.decode("utf-8", "surrogateescape").split("\n")[:-1]:
             if line.startswith("--"):
-                key, _, value = line[2:].partition("=")
-                values.setdefault(key, []).append(value)
+                # "--key" alone is a key without a value, which we show as null.
+                key, equals, value = line[2:].partition("=")
+                values.setdefault(key, []).append(value if equals else None)
                 last = key
-            elif last is not None:  # a value holding a newline
+            elif last is not None and values[last][-1] is not None:  # a value holding a newline
                 values[last][-1] += "\n" + line
         out[group] = values
     return out
@@ -365,7 +366,8 @@ def edited_expectation(preset, before_all, section, key, op, value):
     elif op == "add":
         values.append(value)
     else:
-        values = [v for v in values if v != value]
+        # A key without a value (None) holds the empty value.
+        values = [v for v in values if (v or "") != value]
     return values
 
 
@@ -374,7 +376,7 @@ def check_edits(args, preset, path, label, data, ours_raw, tally, rng):
     pairs = [(s, k) for s, keys in every.items() for k in keys if s != "" and every[s][k]]
     for section, key in rng.sample(pairs, min(2, len(pairs))):
         for op in ("set", "add", "del"):
-            value = every[section][key][-1] if op == "del" else "edited " + op
+            value = (every[section][key][-1] or "") if op == "del" else "edited " + op
             if op != "del" and preset in ("python", "mysql") and rng.random() < 0.3:
                 value = "edited\n" + op  # continuation lines, or mysql's \n
             with tempfile.NamedTemporaryFile(suffix=".ini", delete=False) as copy:

@@ -399,7 +399,7 @@ TEST_F(IniEdit, Check) {
          2,
          "",
          clean,
-         "iniedit: check: --format is value or json"},
+         "iniedit: check: no --format=sh"},
     });
 }
 
@@ -416,7 +416,7 @@ TEST_F(IniEdit, CommentAndUncomment) {
          1,
          "",
          text,
-         "iniedit: f.ini: no key 'nothing' in section 'PHP'"},
+         "iniedit: f.ini: no active or commented-out line of key 'nothing' in section 'PHP'"},
         {"uncomment", off, {"uncomment", "f.ini", "PHP", "memory_limit"}, 0, "", text},
         {"uncomment: the line holding the value",
          text,
@@ -430,7 +430,8 @@ TEST_F(IniEdit, CommentAndUncomment) {
          1,
          "",
          text,
-         "iniedit: f.ini: no commented-out line of key 'extension' holding 'curl' in section 'PHP'"},
+         "iniedit: f.ini: no active or commented-out line of key 'extension' in section 'PHP' holding "
+         "'curl'"},
         {"set: next to the commented-out line",
          off,
          {"set", "f.ini", "PHP", "memory_limit", "256M"},
@@ -613,13 +614,13 @@ TEST_F(IniEdit, Dialects) {
          mysql,
          {"--dialect=mysql", "--format=json", "dump", "f.ini"},
          0,
-         "{\"mysqld\":{\"skip-name-resolve\":\"\",\"port\":\"3307\"}}\n",
+         "{\"mysqld\":{\"skip-name-resolve\":null,\"port\":\"3307\"}}\n",
          mysql},
         {"dump --all",
          mysql,
          {"--dialect=mysql", "--format=json", "--all", "dump", "f.ini"},
          0,
-         "{\"mysqld\":{\"skip-name-resolve\":[\"\"],\"port\":[\"3306\",\"3307\"]}}\n",
+         "{\"mysqld\":{\"skip-name-resolve\":[null],\"port\":[\"3306\",\"3307\"]}}\n",
          mysql},
         {"dump as text",
          php,
@@ -691,14 +692,145 @@ TEST_F(IniEdit, Dialects) {
          2,
          "",
          php,
-         "iniedit: unknown dialect 'toml' (known: classic, python, php, mysql, desktop, systemd)"},
-        {"--all is for get, set and dump",
+         "iniedit: unknown dialect 'toml' (known: auto, classic, python, php, mysql, desktop, systemd)"},
+        {"--all is for get, set, dump and merge",
          php,
          {"--all", "list", "f.ini"},
          2,
          "",
          php,
-         "iniedit: --all is for get, set and dump"},
+         "iniedit: --all is for get, set, dump and merge"},
+    });
+}
+
+// Each edit says what should hold: done once, it changes nothing again.
+TEST_F(IniEdit, EditsSayWhatShouldHold) {
+    const std::string php = "[PHP]\nextension=calendar\n;memory_limit = 128M\nmemory_limit = 256M\n";
+    const std::string my = "[mysqld]\nport = 3306\nskip-name-resolve\n";
+    expectRuns({
+        {"add of a value the key holds", php, {"add", "f.ini", "PHP", "extension", "calendar"}, 0, "", php},
+        {"uncomment with an active line", php, {"uncomment", "f.ini", "PHP", "memory_limit"}, 0, "", php},
+        {"uncomment of another value comments out the active line",
+         php,
+         {"--dialect=php", "uncomment", "f.ini", "PHP", "memory_limit", "128M"},
+         0,
+         "",
+         "[PHP]\nextension=calendar\nmemory_limit = 128M\n;memory_limit = 256M\n"},
+        {"comment of a key already commented out",
+         "[s]\n;k = 1\n",
+         {"comment", "f.ini", "s", "k"},
+         0,
+         "",
+         "[s]\n;k = 1\n"},
+        {"set of a section", "[s]\nk = 1\n", {"set", "f.ini", "t"}, 0, "", "[s]\nk = 1\n[t]\n"},
+        {"set of a section there", "[s]\n", {"set", "f.ini", "s"}, 0, "", "[s]\n"},
+        {"set --existing of a section not there",
+         "[s]\n",
+         {"--existing", "set", "f.ini", "t"},
+         1,
+         "",
+         "[s]\n",
+         "iniedit: f.ini: no section 't' (--existing)"},
+        {"--no-value set",
+         my,
+         {"--dialect=mysql", "--no-value", "set", "f.ini", "mysqld", "port"},
+         0,
+         "",
+         "[mysqld]\nport\nskip-name-resolve\n"},
+        {"--no-value where the owner has no such keys",
+         php,
+         {"--dialect=php", "--no-value", "set", "f.ini", "PHP", "x"},
+         3,
+         "",
+         php,
+         "iniedit: f.ini: --no-value: the php dialect has no keys without a value"},
+        {"a key without a value is null in JSON",
+         my,
+         {"--dialect=mysql", "--format=json", "get", "f.ini", "mysqld", "skip-name-resolve"},
+         0,
+         "null\n",
+         my},
+        {"and has no '=' in the text dump",
+         my,
+         {"--dialect=mysql", "dump", "f.ini"},
+         0,
+         "[mysqld]\nport=3306\nskip-name-resolve\n",
+         my},
+        {"--all set of a list",
+         my,
+         {"--dialect=mysql", "--all", "set", "f.ini", "mysqld", "port", "1", "2"},
+         0,
+         "",
+         "[mysqld]\nport = 1\nport = 2\nskip-name-resolve\n"},
+        {"merge",
+         "[s]\nk = 1\n",
+         {"merge", "f.ini", "-"},
+         0,
+         "",
+         "[s]\nk = 2\nj = 3\n[t]\n",
+         "",
+         "[s]\nk = 2\nj = 3\n[t]\n"},
+        {"merge is all or nothing",
+         "[s]\nk = 1\n",
+         {"--existing", "merge", "f.ini", "-"},
+         1,
+         "",
+         "[s]\nk = 1\n",
+         "iniedit: standard input: section 't': no section 't' (--existing)",
+         "[s]\nk = 2\n[t]\nx = 1\n"},
+        {"--diff",
+         "[s]\nk = 1\nj = 2\n",
+         {"--diff", "set", "f.ini", "s", "k", "3"},
+         0,
+         "--- f.ini\n+++ f.ini\n@@ -1,3 +1,3 @@\n [s]\n-k = 1\n+k = 3\n j = 2\n",
+         "[s]\nk = 3\nj = 2\n"},
+        {"--diff of a last line without a newline",
+         "[s]\nk = 1",
+         {"--diff", "set", "f.ini", "s", "k", "3"},
+         0,
+         "--- f.ini\n+++ f.ini\n@@ -1,2 +1,2 @@\n [s]\n-k = 1\n\\ No newline at end of file\n+k = 3\n"
+         "\\ No newline at end of file\n",
+         "[s]\nk = 3"},
+        {"--format=sh dump",
+         "top = 1\n[a.b]\n9 = it's\n",
+         {"--format=sh", "dump", "f.ini"},
+         0,
+         "top='1'\na_b_9='it'\\''s'\n",
+         "top = 1\n[a.b]\n9 = it's\n"},
+        {"--format=ini dump",
+         "[s]\n  k=1 ; c\nk = 2\n[t]\n",
+         {"--format=ini", "dump", "f.ini"},
+         0,
+         "[s]\nk = 1\n[t]\n",
+         "[s]\n  k=1 ; c\nk = 2\n[t]\n"},
+        {"get in a section not there",
+         "[s]\n",
+         {"get", "f.ini", "t", "k"},
+         1,
+         "",
+         "[s]\n",
+         "iniedit: f.ini: no section 't' (so no key 'k')"},
+        {"-v names the dialect",
+         "[s]\n",
+         {"-v", "exists", "f.ini", "s"},
+         0,
+         "",
+         "[s]\n",
+         "iniedit: f.ini: dialect classic (from the file name: no rule matches the file name)"},
+        {"--no-value takes no value",
+         my,
+         {"--no-value", "set", "f.ini", "mysqld", "k", "v"},
+         2,
+         "",
+         my,
+         "iniedit: set: wrong number of arguments"},
+        {"--diff of a stream needs -o",
+         my,
+         {"--diff", "set", "-", "s", "k", "v"},
+         2,
+         "",
+         my,
+         "iniedit: --diff prints on standard output"},
     });
 }
 
@@ -720,7 +852,7 @@ TEST_F(IniEdit, BatchIsOneLoadAndOneSave) {
          "",
          text,
          "iniedit: f.ini: batch line 2: ",
-         "set\ts\tk\t2\nset\ts\n"},
+         "set\ts\tk\t2\nset\ts\tk\n"},
         {"a refused value: nothing written",
          text,
          {"batch", "f.ini"},
@@ -840,8 +972,9 @@ TEST_F(IniEdit, Files) {
     // Missing files: an error unless --create, which makes one.
     EXPECT_EQ(run({"set", "new.ini", "s", "k", "v"}).status, 4);
     EXPECT_FALSE(std::filesystem::exists(path("new.ini")));
-    EXPECT_EQ(run({"get", "new.ini", "s", "k"}).err,
+    EXPECT_EQ(run({"set", "new.ini", "s", "k", "v"}).err,
               "iniedit: new.ini: No such file or directory (--create allows a new file)\n");
+    EXPECT_EQ(run({"get", "new.ini", "s", "k"}).err, "iniedit: new.ini: No such file or directory\n");
     EXPECT_EQ(run({"--create", "set", "new.ini", "s", "k", "v"}).status, 0);
     EXPECT_EQ(contents("new.ini"), "[s]\nk = v\n");
 
@@ -1151,6 +1284,20 @@ TEST_F(IniEdit, WriteProtectionAndDurability) {
     EXPECT_NE(contents("err").find("written, but cannot open"), std::string::npos) << contents("err");
     ASSERT_EQ(::chmod(path("blind").c_str(), 0755), 0);
     EXPECT_EQ(contents("blind/f.ini"), "[s]\nk = 2\n");
+
+    // A directory that takes no new file: the message points at --in-place,
+    // which rewrites the writable file itself.
+    std::filesystem::create_directory(path("fixed"));
+    put("fixed/f.ini", "[s]\nk = 1\n");
+    ASSERT_EQ(::chmod(path("fixed/f.ini").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(path("fixed").c_str(), 0555), 0);
+    EXPECT_EQ(shell("$E set fixed/f.ini s k 2 2>err", root), 4);
+    EXPECT_NE(contents("err").find("cannot create a temporary file"), std::string::npos) << contents("err");
+    EXPECT_NE(contents("err").find("(--in-place rewrites the file itself)"), std::string::npos)
+        << contents("err");
+    EXPECT_EQ(shell("$E --in-place set fixed/f.ini s k 2", root), 0);
+    ASSERT_EQ(::chmod(path("fixed").c_str(), 0755), 0);
+    EXPECT_EQ(contents("fixed/f.ini"), "[s]\nk = 2\n");
 }
 
 // A link planted in a sticky world-writable directory by another user is
