@@ -45,3 +45,7 @@ if command -v crudini >/dev/null; then
 else
     echo "crudini is not installed; skipped"
 fi
+
+echo
+echo "== iniedit --origin get on a stack of layers, whole processes"
+"$here/stack_origin.sh" "$iniedit" 21

@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets (clang, AddressSanitizer, UBSan) and fuzzes
 # each for a while from its seeds and past failures.
 #
-#   fuzz/run.sh [seconds-per-target] [target...]    targets: load edit api editor dialect
+#   fuzz/run.sh [seconds-per-target] [target...]    targets: load edit api editor dialect stack
 #
 # A finding stops the run with a non-zero status and leaves the input under
 # build/fuzz/artifacts/<target>/; once fixed, keep it in
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(load edit api editor dialect)
+[ ${#targets[@]} -gt 0 ] || targets=(load edit api editor dialect stack)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

@@ -593,6 +593,10 @@ IniEditResult IniEditor::writeNoValue(std::string_view section, std::string_view
             return placed;
         }
         found = index_->readingLine(section, key);
+        if (!found) {
+            reindex(&*before);
+            return refused("the key would not read back as a key without a value");
+        }
     }
     // The key as spelled and its indentation stay; the delimiter and the
     // value go, and an inline comment stays when the bare line still reads

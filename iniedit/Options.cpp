@@ -26,6 +26,8 @@ const char* const usage =
     "       iniedit [OPTIONS] merge  FILE SNIPPET    (SNIPPET - is standard input)\n"
     "       iniedit [OPTIONS] check  FILE            (1 when it finds something)\n"
     "       iniedit [OPTIONS] batch  FILE            (operations on standard input)\n"
+    "       iniedit --layer=FILE... | --stack=KIND:NAME [OPTIONS] VERB [SECTION [KEY [VALUE]]]\n"
+    "                                   (a stack of files: no FILE; also files and cat)\n"
     "\n"
     "Every edit says what should hold and changes nothing when it already does:\n"
     "set without KEY makes sure the section exists; add adds VALUE unless the key\n"
@@ -55,6 +57,12 @@ const char* const usage =
     "      --wait SECONDS     give up (status 4) when another edit holds FILE that long\n"
     "  -q, --quiet            no message for status 1 and no dry-run report\n"
     "  -v, --verbose          say which dialect was chosen and why\n"
+    "      --layer FILE       a file of a stack, the later winning (repeatable)\n"
+    "      --stack KIND:NAME  systemd-unit:UNIT, systemd-conf:NAME.conf, php:PHP.INI, mysql[:FILE]\n"
+    "      --root DIR         a stack's absolute paths under DIR\n"
+    "      --scan-dir DIR     php: the compiled-in scan directory (default: conf.d beside php.ini)\n"
+    "      --origin           get and dump of a stack: the FILE:LINE each value comes from\n"
+    "      --to FILE          the file of a stack an edit goes to\n"
     "      --help, --version\n"
     "\n"
     "batch reads one operation per line, fields separated by tabs (VALUE is the\n"
@@ -129,6 +137,7 @@ Options parseArguments(int argc, char** argv) {
         } else if (arg == "--dialect" || arg.substr(0, 10) == "--dialect=") {
             const std::string name = arg.size() > 10 ? std::string(arg.substr(10)) : optionValue(arg);
             automatic = name == "auto";
+            options.dialectGiven = !automatic;
             options.dialectReason = "--dialect=" + name;
             if (!automatic && !ini::IniDialect::byName(name, options.dialect)) {
                 std::string known;
@@ -176,6 +185,18 @@ Options parseArguments(int argc, char** argv) {
             options.quiet = true;
         } else if (arg == "-v" || arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--layer" || arg.substr(0, 8) == "--layer=") {
+            options.layers.push_back(arg.size() > 8 ? std::string(arg.substr(8)) : optionValue(arg));
+        } else if (arg == "--stack" || arg.substr(0, 8) == "--stack=") {
+            options.stack = arg.size() > 8 ? std::string(arg.substr(8)) : optionValue(arg);
+        } else if (arg == "--root" || arg.substr(0, 7) == "--root=") {
+            options.root = arg.size() > 7 ? std::string(arg.substr(7)) : optionValue(arg);
+        } else if (arg == "--scan-dir" || arg.substr(0, 11) == "--scan-dir=") {
+            options.scanDir = arg.size() > 11 ? std::string(arg.substr(11)) : optionValue(arg);
+        } else if (arg == "--to" || arg.substr(0, 5) == "--to=") {
+            options.to = arg.size() > 5 ? std::string(arg.substr(5)) : optionValue(arg);
+        } else if (arg == "--origin") {
+            options.origin = true;
         } else if (arg == "--no-value") {
             options.noValue = true;
         } else if (arg == "--diff") {
@@ -203,10 +224,10 @@ Options parseArguments(int argc, char** argv) {
         std::size_t most;
     };
     constexpr std::size_t many = static_cast<std::size_t>(-1);
-    static constexpr Arity arities[] = {{"get", 2, 2},     {"set", 1, many},    {"add", 3, 3},
-                                        {"del", 1, 3},     {"exists", 1, 2},    {"list", 0, 1},
-                                        {"dump", 0, 0},    {"batch", 0, 0},     {"check", 0, 0},
-                                        {"comment", 2, 2}, {"uncomment", 2, 3}, {"merge", 1, 1}};
+    static constexpr Arity arities[] = {
+        {"get", 2, 2},       {"set", 1, many}, {"add", 3, 3},   {"del", 1, 3},   {"exists", 1, 2},
+        {"list", 0, 1},      {"dump", 0, 0},   {"batch", 0, 0}, {"check", 0, 0}, {"comment", 2, 2},
+        {"uncomment", 2, 3}, {"merge", 1, 1},  {"files", 0, 0}, {"cat", 0, 0}};
     const Arity* arity = nullptr;
     for (const auto& a : arities) {
         arity = options.verb == a.verb ? &a : arity;
@@ -214,10 +235,23 @@ Options parseArguments(int argc, char** argv) {
     if (arity == nullptr) {
         fail(usageError, "unknown verb '" + options.verb + "'");
     }
-    if (i >= argc) {
+    // A stack of files takes the place of FILE.
+    const bool stacked = options.usesStack();
+    if ((options.verb == "files" || options.verb == "cat") && !stacked) {
+        fail(usageError, options.verb + " is for a stack (--layer or --stack)");
+    }
+    if (stacked && (options.verb == "merge" || (!options.layers.empty() && !options.stack.empty()))) {
+        fail(usageError, !options.layers.empty() && !options.stack.empty()
+                             ? "--layer or --stack, not both"
+                             : "merge takes one FILE, not a stack");
+    }
+    if (!stacked && (options.origin || options.to || !options.root.empty() || !options.scanDir.empty())) {
+        fail(usageError, "--origin, --to, --root and --scan-dir are for a stack (--layer or --stack)");
+    }
+    if (!stacked && i >= argc) {
         fail(usageError, options.verb + ": no FILE given");
     }
-    options.file = argv[i++];
+    options.file = stacked ? std::string() : argv[i++];
     options.operands.assign(argv + i, argv + argc);
     const std::size_t count = options.operands.size();
     // set names a section alone, a key without a value (--no-value), a key
@@ -235,7 +269,14 @@ Options parseArguments(int argc, char** argv) {
         }
         fail(usageError, options.verb + ": wrong number of arguments" + hint);
     }
-    if (automatic) {
+    if (automatic && stacked) {
+        // A stack's preset has its owner's dialect; layers are read as
+        // their first file's name says.
+        std::string why;
+        options.dialect =
+            ini::IniDialect::forPath(options.layers.empty() ? std::string() : options.layers.front(), &why);
+        options.dialectReason = "from the first layer's name: " + why;
+    } else if (automatic) {
         // A stream has no name to go by.
         const bool named = options.file != "-" && descriptorPath(options.file) < 0;
         std::string why;
@@ -288,7 +329,10 @@ Options parseArguments(int argc, char** argv) {
     if (options.nulSeparated && options.verb != "list") {
         fail(usageError, "-0 is for list");
     }
-    if (options.verb == "batch" && (options.file == "-" || descriptorPath(options.file) == 0)) {
+    if (options.origin && options.verb != "get" && options.verb != "dump") {
+        fail(usageError, "--origin is for get and dump");
+    }
+    if (options.verb == "batch" && !stacked && (options.file == "-" || descriptorPath(options.file) == 0)) {
         fail(usageError, "batch reads its operations from standard input, so FILE cannot be " + options.file);
     }
     return options;

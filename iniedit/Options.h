@@ -47,6 +47,16 @@ struct Options {
     bool diff = false;     // print the edit as a unified diff
     // Seconds to wait for another process's edit lock; below 0, for ever.
     double wait = -1.0;
+    // A stack of files instead of FILE: --layer files, or a preset
+    // ("systemd-unit:NAME", "systemd-conf:NAME", "php:MAIN", "mysql[:FILE]").
+    std::vector<std::string> layers;
+    std::string stack;
+    std::string root;               // --root: the presets' absolute paths under it
+    std::string scanDir;            // --scan-dir: PHP's compiled-in scan directory
+    bool origin = false;            // get and dump: where each value comes from
+    std::optional<std::string> to;  // the file an edit of a stack goes to
+    bool dialectGiven = false;
+    bool usesStack() const { return !layers.empty() || !stack.empty(); }
 };
 
 // Whether `verb` edits the file (and may write it): set, add, del, comment,

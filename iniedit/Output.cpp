@@ -104,6 +104,8 @@ void require_shell_name(std::string_view key, const std::string& file) {
 
 }  // namespace
 
+std::string jsonString(std::string_view text) { return jsonQuoted(text); }
+
 std::string typed(const Options& options, const std::string& value, const std::string& what) {
     const char* reason = nullptr;
     const auto text = options.type->canonical(value, &reason);

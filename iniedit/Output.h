@@ -20,6 +20,9 @@ int runCheck(const Options& options, const std::string& text);
 // (status 3) when it is not of the type. `what` names the value.
 std::string typed(const Options& options, const std::string& value, const std::string& what);
 
+// `text` as a JSON string (bytes that are not UTF-8 as U+FFFD).
+std::string jsonString(std::string_view text);
+
 }  // namespace iniedit
 
 #endif  // INIEDIT_OUTPUT_H

@@ -6,6 +6,7 @@
 #include "Files.h"
 #include "IniEditor.h"
 #include "Output.h"
+#include "Stack.h"
 #include "Status.h"
 
 #include <algorithm>
@@ -17,14 +18,6 @@
 
 namespace iniedit {
 namespace {
-
-// One edit: a verb of the command line or of a batch line, and its
-// operands after FILE.
-struct Edit {
-    std::string verb;  // set, add, del, comment, uncomment
-    std::vector<std::string> args;
-    bool noValue = false;  // set: a key without a value
-};
 
 std::string inSection(const std::string& key, const std::string& section) {
     return "key '" + key + "' in section '" + section + "'";
@@ -77,6 +70,8 @@ ini::IniEditResult uncomment(ini::IniEditor& editor, const std::vector<std::stri
     }
     return result;
 }
+
+}  // namespace
 
 // One edit on the editor; what --existing and a refusal make of it.
 void applyEdit(const Options& options, ini::IniEditor& editor, const Edit& edit, const std::string& where) {
@@ -144,9 +139,10 @@ void applyEdit(const Options& options, ini::IniEditor& editor, const Edit& edit,
     }
 }
 
-// Applies batch operations, one a line: "verb<TAB>field<TAB>...", the value
-// of set, add and uncomment taking the rest of the line.
-void runBatch(const Options& options, const std::string& operations, ini::IniEditor& editor) {
+// Batch operations, one a line: "verb<TAB>field<TAB>...", the value of
+// set, add and uncomment taking the rest of the line.
+std::vector<Edit> parseBatch(const Options& options, const std::string& operations) {
+    std::vector<Edit> edits;
     std::istringstream lines(operations);
     std::string line;
     for (int number = 1; std::getline(lines, line); ++number) {
@@ -156,13 +152,15 @@ void runBatch(const Options& options, const std::string& operations, ini::IniEdi
         if (line.empty() || line[0] == '#') {
             continue;
         }
-        const std::string where = options.file + ": batch line " + std::to_string(number) + ": ";
+        const std::string where =
+            options.file + (options.file.empty() ? "" : ": ") + "batch line " + std::to_string(number) + ": ";
         if (line.find('\0') != std::string::npos) {
             fail(refusedUnsafe, where + "a NUL byte cannot be written to an INI file");
         }
         // A value is the rest of the line, tabs included; other fields are
         // split at every tab, so an extra field is an error.
         Edit edit;
+        edit.where = where;
         edit.verb = line.substr(0, line.find('\t'));
         const bool takesValue = edit.verb == "set" || edit.verb == "add" || edit.verb == "uncomment";
         const std::size_t most = takesValue ? 3 : std::string::npos;
@@ -190,9 +188,12 @@ void runBatch(const Options& options, const std::string& operations, ini::IniEdi
             edit.verb = "set";
             edit.noValue = true;
         }
-        applyEdit(options, editor, edit, where);
+        edits.push_back(std::move(edit));
     }
+    return edits;
 }
+
+namespace {
 
 // Sets every section and key of the snippet in the editor: its empty
 // sections created, a key without a value written as one, and with --all
@@ -207,9 +208,9 @@ void runMerge(const Options& options, const std::string& name, const std::string
     }
     for (const auto& [section, entries] : from.allEntries()) {
         const std::string where = name + ": section '" + section + "': ";
-        applyEdit(options, editor, {"set", {section}, false}, where);
+        applyEdit(options, editor, {"set", {section}, false, {}}, where);
         for (const auto& [key, value] : entries) {
-            Edit edit{"set", {section, key}, from.hasNoValue(section, key)};
+            Edit edit{"set", {section, key}, from.hasNoValue(section, key), {}};
             if (!edit.noValue) {
                 const std::vector<std::string> values =
                     options.all ? from.values(section, key) : std::vector<std::string>{value};
@@ -223,6 +224,9 @@ void runMerge(const Options& options, const std::string& name, const std::string
 }  // namespace
 
 int run(const Options& options) {
+    if (options.usesStack()) {
+        return runStack(options);
+    }
     if (options.verbose) {
         std::fprintf(stderr, "iniedit: %s: dialect %s (%s)\n", options.file.c_str(),
                      options.dialect.name.c_str(), options.dialectReason.c_str());
@@ -262,12 +266,15 @@ int run(const Options& options) {
         return found ? success : notFound;
     }
     if (options.verb == "batch") {
-        runBatch(options, operations, editor);
+        for (const Edit& edit : parseBatch(options, operations)) {
+            applyEdit(options, editor, edit, edit.where);
+        }
     } else if (options.verb == "merge") {
         runMerge(options, options.operands[0] == "-" ? "standard input" : options.operands[0], operations,
                  editor);
     } else {
-        applyEdit(options, editor, {options.verb, options.operands, options.noValue}, options.file + ": ");
+        applyEdit(options, editor, {options.verb, options.operands, options.noValue, {}},
+                  options.file + ": ");
     }
 
     const bool changed = editor.text() != source.text;

@@ -40,6 +40,7 @@ include/ini/IniExport.h
 include/ini/IniFileIndex.h
 include/ini/IniFileSave.h
 include/ini/IniScanner.h
+include/ini/IniStack.h
 include/ini/IniTypes.h
 include/ini/IniVersion.h
 $library
