@@ -544,14 +544,14 @@ int runEdit(const Options& options, const ini::IniStackOptions& so, const IniSta
 
 int runStack(const Options& options) {
     const ini::IniStackOptions so = stackOptions(options);
+    const IniStack stack = openStack(options, so);
     if (options.verbose) {
         std::fprintf(
-            stderr, "iniedit: dialect %s (%s)\n",
-            (so.kind == ini::IniStackKind::layers ? options.dialect.name : std::string("the preset's"))
-                .c_str(),
-            so.kind == ini::IniStackKind::layers ? options.dialectReason.c_str() : options.stack.c_str());
+            stderr, "iniedit: %s: dialect %s (%s)\n",
+            options.stack.empty() ? "--layer" : ("--stack=" + options.stack).c_str(),
+            stack.dialect().name.c_str(),
+            so.kind == ini::IniStackKind::layers ? options.dialectReason.c_str() : "the preset's owner");
     }
-    const IniStack stack = openStack(options, so);
     if (options.verb == "files") {
         return runFiles(options, stack);
     }

@@ -834,6 +834,64 @@ TEST_F(IniEdit, EditsSayWhatShouldHold) {
     });
 }
 
+// A stack of files: where a value comes from, and an edit that lands where
+// it takes effect or is refused.
+TEST_F(IniEdit, StacksOfFiles) {
+    const auto file = [&](const std::string& name, const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(path(name)).parent_path());
+        put(name, text);
+    };
+    file("r/usr/lib/systemd/system/app.service", "[Service]\nExecStart=/bin/app\nPrivateTmp=no\n");
+    file("r/etc/systemd/system/app.service.d/10-tmp.conf", "[Service]\nPrivateTmp=yes\n");
+    file("r/usr/lib/systemd/system/app.service.d/10-tmp.conf", "[Service]\nPrivateTmp=no\n");
+    const std::vector<std::string> unit = {"--root=r", "--stack=systemd-unit:app.service"};
+    const auto with = [&](std::vector<std::string> words) {
+        words.insert(words.begin(), unit.begin(), unit.end());
+        return run(words);
+    };
+    EXPECT_EQ(with({"files"}).out,
+              "r/usr/lib/systemd/system/app.service\tread\n"
+              "r/etc/systemd/system/app.service.d/10-tmp.conf\tread\n"
+              "r/usr/lib/systemd/system/app.service.d/10-tmp.conf\tmasked by "
+              "r/etc/systemd/system/app.service.d/10-tmp.conf\n");
+    EXPECT_EQ(with({"get", "Service", "PrivateTmp"}).out, "yes\n");
+    EXPECT_EQ(with({"--origin", "get", "Service", "PrivateTmp"}).out,
+              "r/etc/systemd/system/app.service.d/10-tmp.conf:2\tyes\n");
+    EXPECT_EQ(with({"--all", "--origin", "get", "Service", "PrivateTmp"}).out,
+              "r/usr/lib/systemd/system/app.service:3\tno\n"
+              "r/etc/systemd/system/app.service.d/10-tmp.conf:2\tyes\n");
+    // The deciding file is the administrator's: the edit goes there.
+    EXPECT_EQ(with({"set", "Service", "PrivateTmp", "no"}).status, 0);
+    EXPECT_EQ(contents("r/etc/systemd/system/app.service.d/10-tmp.conf"), "[Service]\nPrivateTmp=no\n");
+    // A vendor file decides: an override, replacing what was set before.
+    EXPECT_EQ(with({"set", "Service", "ExecStart", "/bin/other"}).status, 0);
+    EXPECT_EQ(contents("r/etc/systemd/system/app.service.d/override.conf"),
+              "[Service]\nExecStart=\nExecStart=/bin/other\n");
+    EXPECT_EQ(with({"--origin", "get", "Service", "ExecStart"}).out,
+              "r/etc/systemd/system/app.service.d/override.conf:3\t/bin/other\n");
+    // Into a file that a later one overrides: refused, nothing written.
+    const Result refused =
+        with({"--to=r/usr/lib/systemd/system/app.service", "set", "Service", "ExecStart", "/x"});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.err.find("override.conf:3 still decides ExecStart"), std::string::npos) << refused.err;
+    EXPECT_EQ(contents("r/usr/lib/systemd/system/app.service"),
+              "[Service]\nExecStart=/bin/app\nPrivateTmp=no\n");
+    // Layers: the later wins; a missing one is listed and skipped.
+    file("a.cfg", "[s]\nk = 1\nj = 1\n");
+    file("b.cfg", "[s]\nk = 2\n");
+    EXPECT_EQ(
+        run({"--layer=a.cfg", "--layer=b.cfg", "--layer=c.cfg", "--origin", "--format=json", "dump"}).out,
+        "{\"s\":{\"k\":{\"value\":\"2\",\"origin\":\"b.cfg:2\",\"overridden\":[\"a.cfg:2\"]},"
+        "\"j\":{\"value\":\"1\",\"origin\":\"a.cfg:3\",\"overridden\":[]}}}\n");
+    EXPECT_EQ(run({"--layer=a.cfg", "--layer=c.cfg", "files"}).out, "a.cfg\tread\nc.cfg\tmissing\n");
+    EXPECT_EQ(run({"--layer=a.cfg", "--layer=b.cfg", "cat"}).out,
+              "# a.cfg\n[s]\nk = 1\nj = 1\n\n# b.cfg\n[s]\nk = 2\n");
+    EXPECT_EQ(run({"--layer=a.cfg", "--layer=b.cfg", "check"}).out,
+              "a.cfg:2:1: k never takes effect: b.cfg:2 overrides it [overridden]\n");
+    EXPECT_EQ(run({"--layer=a.cfg", "get", "s", "k", "extra"}).status, 2);
+    EXPECT_EQ(run({"files", "a.cfg"}).status, 2);
+}
+
 TEST_F(IniEdit, BatchIsOneLoadAndOneSave) {
     const std::string text = "[s]\nk = 1\n";
     expectRuns({
