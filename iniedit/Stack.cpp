@@ -259,7 +259,23 @@ int runCheck(const Options& options, const IniStack& stack) {
         std::map<std::string, std::size_t> loaded;  // PHP modules: value -> line
         for (std::size_t i = 0; i < key.lines.size(); ++i) {
             const ini::IniOrigin& line = key.lines[i];
-            if (const auto by = overriddenBy(key, i); by && key.lines[*by].file != line.file) {
+            // systemd reads every key as a list: a drop-in that sets a key
+            // of the main file replaces it, or adds to it for a list setting.
+            const bool systemd = stack.kind() == ini::IniStackKind::systemdUnit ||
+                                 stack.kind() == ini::IniStackKind::systemdConf;
+            const auto by = overriddenBy(key, i);
+            if (systemd && line.file == 0 && !(by && key.lines[*by].file != line.file)) {
+                const auto later =
+                    std::find_if(key.lines.begin() + static_cast<std::ptrdiff_t>(i) + 1, key.lines.end(),
+                                 [](const ini::IniOrigin& o) { return o.file != 0; });
+                if (later != key.lines.end()) {
+                    found.push_back(where(stack, line) + ":1: " + key.key + " is set again by " +
+                                    where(stack, *later) +
+                                    ", a drop-in, which replaces this value (or adds to it, for a list "
+                                    "setting) [drop-in-overrides]");
+                }
+            }
+            if (by && key.lines[*by].file != line.file) {
                 const bool main = line.file == 0 && stack.kind() != ini::IniStackKind::layers &&
                                   stack.kind() != ini::IniStackKind::mysql;
                 found.push_back(where(stack, line) + ":1: " + key.key +

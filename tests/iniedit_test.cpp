@@ -876,6 +876,16 @@ TEST_F(IniEdit, StacksOfFiles) {
     EXPECT_NE(refused.err.find("override.conf:3 still decides ExecStart"), std::string::npos) << refused.err;
     EXPECT_EQ(contents("r/usr/lib/systemd/system/app.service"),
               "[Service]\nExecStart=/bin/app\nPrivateTmp=no\n");
+    // check: the main file's values that drop-ins set again, and the masked file.
+    const std::string found = with({"check"}).out;
+    EXPECT_NE(
+        found.find("app.service:2:1: ExecStart never takes effect: "
+                   "r/etc/systemd/system/app.service.d/override.conf:2, a drop-in, overrides the main file "
+                   "[drop-in-overrides]"),
+        std::string::npos)
+        << found;
+    EXPECT_NE(found.find("app.service:3:1: PrivateTmp is set again by"), std::string::npos) << found;
+    EXPECT_NE(found.find("[masked-file]"), std::string::npos) << found;
     // Layers: the later wins; a missing one is listed and skipped.
     file("a.cfg", "[s]\nk = 1\nj = 1\n");
     file("b.cfg", "[s]\nk = 2\n");
