@@ -23,7 +23,9 @@ for target in "${targets[@]}"; do
     artifacts=build/fuzz/artifacts/$target
     mkdir -p "$work" "$artifacts"
     inputs=("$work")
-    inputs+=("fuzz/seeds/$target" "fuzz/regressions/$target")
+    inputs+=("fuzz/seeds/$target")
+    # A target that never failed has no regressions folder yet.
+    [ ! -d "fuzz/regressions/$target" ] || inputs+=("fuzz/regressions/$target")
     [ "$target" != load ] || inputs+=(tests/corpus)
     log=build/fuzz/$target.log
     echo "== fuzzing $target for ${seconds}s (log: $log)"
