@@ -192,7 +192,9 @@ struct IniStack::Reader {
             }
             if (line.kind == IniLineKind::header) {
                 section(std::string(line.section));
-            } else if (line.kind == IniLineKind::key && line.hasValue) {
+            } else if (line.kind == IniLineKind::key && (line.hasValue || line.setsInlineComment)) {
+                // As a lookup reads a file: a line that only sets an inline
+                // comment gives the key the empty value (classic).
                 key(index, line, number);
             } else if (stack.kind_ == IniStackKind::mysql && line.kind != IniLineKind::comment) {
                 include(index, std::string_view(text).substr(line.begin, line.end - line.begin), number,
